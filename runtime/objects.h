@@ -1,0 +1,51 @@
+// Numbered object tables: every library's objects are numbered from 0 by the caller, or
+// created dynamically with AnyNumber, for which the library hands out an identifier.
+#pragma once
+
+#include <cstdint>
+
+constexpr int64_t AnyNumber = -1;
+
+struct ObjectTable;
+
+// The library's operation that frees one object (also given AnyNumber by nobody here).
+using ObjectReleaseProcedure = void (*)(int64_t number);
+
+// Creates a table whose records are recordSize bytes (at least 8: the first 64-bit word is
+// the object's native handle, and a record is live exactly while that word is non-zero).
+ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t step, ObjectReleaseProcedure release);
+
+// Returns the zero-filled record for number, destroying the object that held the number
+// before (through the release procedure). For AnyNumber, a new dynamic record whose address
+// is its identifier (ObjectDynamicId). Null when memory is short or the number is negative
+// or beyond the highest number a table accepts.
+void* ObjectAllocate(ObjectTable* table, int64_t number);
+
+// The live record for number, or null. Dynamic identifiers are validated: any number that
+// names no live object yields null, never a stray access.
+void* ObjectGet(ObjectTable* table, int64_t number);
+
+// Whether an object exists: numbered records as ObjectGet; a dynamic identifier yields its
+// record whenever it names a dynamic record of this table, live or not.
+void* ObjectFind(ObjectTable* table, int64_t number);
+
+// Zero-fills a numbered record (kept for reuse) or unlinks and frees a dynamic one.
+void ObjectRelease(ObjectTable* table, int64_t number);
+
+// Calls the release procedure for every numbered object in ascending order, then for each
+// dynamic object, newest first, until none is left.
+void ObjectReleaseAll(ObjectTable* table);
+
+// The identifier of a dynamic record (one that ObjectAllocate returned for AnyNumber).
+inline int64_t ObjectDynamicId(const void* record) {
+    return reinterpret_cast<intptr_t>(record);
+}
+
+// Enumeration of live records: numbered ones in ascending order, then dynamic ones newest
+// first. The table's lock is held from ObjectEnumerateStart until ObjectEnumerateNext
+// returns null, so the calling thread must walk to the end.
+void ObjectEnumerateStart(ObjectTable* table);
+void* ObjectEnumerateNext(ObjectTable* table, int64_t* number);
+
+// Highest caller-chosen number a table accepts; larger ones fail allocation.
+constexpr int64_t ObjectNumberLimit = (int64_t{1} << 24) - 1;

@@ -1,0 +1,348 @@
+// POSIX stand-ins for the Win32 calls, so that the portable runtime, JSON and sound code
+// can be built and tested natively. Not a product platform.
+#include "platform.h"
+
+#include <atomic>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
+#include <string>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::string Narrow(const char16_t* text) {
+    // UTF-16 to UTF-8, enough for paths.
+    std::string out;
+    for (; text && *text; ++text) {
+        uint32_t c = *text;
+        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
+            ++text;
+        }
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string Widen(const std::string& text) {
+    std::u16string out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        uint32_t c = b;
+        size_t extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+        if (extra) c = b & (0x3F >> extra);
+        for (size_t k = 1; k <= extra && i + k < text.size(); ++k)
+            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += extra + 1;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += char16_t(0xD800 + (c >> 10));
+            out += char16_t(0xDC00 + (c & 0x3FF));
+        } else {
+            out += char16_t(c);
+        }
+    }
+    return out;
+}
+
+struct PosixThread {
+    std::atomic<int> references{2}; // the thread and its handle
+    std::atomic<bool> ended{false};
+    ThreadBody body;
+    intptr_t argument;
+};
+
+void DropReference(PosixThread* thread) {
+    if (thread->references.fetch_sub(1) == 1) delete thread;
+}
+
+void* ThreadMain(void* context) {
+    auto* thread = static_cast<PosixThread*>(context);
+    thread->body(thread->argument);
+    thread->ended.store(true);
+    DropReference(thread);
+    return nullptr;
+}
+
+// The thread-end hook: a key whose destructor runs when the thread exits.
+struct EndWatch {
+    ThreadEndCallback callback;
+    void* context;
+};
+pthread_key_t gEndKey;
+pthread_once_t gEndKeyOnce = PTHREAD_ONCE_INIT;
+
+void RunEndWatch(void* value) {
+    auto* watch = static_cast<EndWatch*>(value);
+    watch->callback(watch->context);
+}
+
+} // namespace
+
+// A heap keeps its blocks in a list, so that destroying it frees them all at once, and so
+// that leak checkers see blocks that live until the heap goes as reachable.
+struct HeapBlock {
+    HeapBlock* previous;
+    HeapBlock* next;
+    size_t size;
+    size_t padding; // keeps the user part 16-byte aligned
+};
+
+struct Heap {
+    std::mutex lock;
+    HeapBlock* blocks = nullptr;
+
+    void Link(HeapBlock* block) {
+        block->previous = nullptr;
+        block->next = blocks;
+        if (blocks) blocks->previous = block;
+        blocks = block;
+    }
+    void Unlink(HeapBlock* block) {
+        if (block->previous)
+            block->previous->next = block->next;
+        else
+            blocks = block->next;
+        if (block->next) block->next->previous = block->previous;
+    }
+};
+
+void* HeapCreate() {
+    return new Heap;
+}
+
+void HeapDestroy(void* heap) {
+    auto* h = static_cast<Heap*>(heap);
+    while (HeapBlock* block = h->blocks) {
+        h->blocks = block->next;
+        std::free(block);
+    }
+    delete h;
+}
+
+void* HeapAllocate(void* heap, size_t size, bool zero) {
+    auto* h = static_cast<Heap*>(heap);
+    size_t total = sizeof(HeapBlock) + size;
+    auto* block = static_cast<HeapBlock*>(zero ? std::calloc(1, total) : std::malloc(total));
+    if (!block) return nullptr;
+    block->size = size;
+    std::lock_guard guard(h->lock);
+    h->Link(block);
+    return block + 1;
+}
+
+void* HeapReallocate(void* heap, void* memory, size_t size, bool zero) {
+    if (!memory) return HeapAllocate(heap, size, zero);
+    auto* h = static_cast<Heap*>(heap);
+    std::lock_guard guard(h->lock);
+    HeapBlock* block = static_cast<HeapBlock*>(memory) - 1;
+    size_t old = block->size;
+    h->Unlink(block);
+    auto* moved = static_cast<HeapBlock*>(std::realloc(block, sizeof(HeapBlock) + size));
+    if (!moved) {
+        h->Link(block);
+        return nullptr;
+    }
+    moved->size = size;
+    h->Link(moved);
+    if (zero && size > old) std::memset(reinterpret_cast<char*>(moved + 1) + old, 0, size - old);
+    return moved + 1;
+}
+
+void HeapRelease(void* heap, void* memory) {
+    if (!memory) return;
+    auto* h = static_cast<Heap*>(heap);
+    HeapBlock* block = static_cast<HeapBlock*>(memory) - 1;
+    {
+        std::lock_guard guard(h->lock);
+        h->Unlink(block);
+    }
+    std::free(block);
+}
+
+bool TlsAllocate(uint32_t* slot) {
+    pthread_key_t key;
+    if (pthread_key_create(&key, nullptr) != 0) return false;
+    *slot = static_cast<uint32_t>(key);
+    return true;
+}
+void TlsRelease(uint32_t slot) {
+    pthread_key_delete(static_cast<pthread_key_t>(slot));
+}
+void* TlsGetValue(uint32_t slot) {
+    return pthread_getspecific(static_cast<pthread_key_t>(slot));
+}
+void TlsSetValue(uint32_t slot, void* value) {
+    pthread_setspecific(static_cast<pthread_key_t>(slot), value);
+}
+
+void* ThreadCreate(ThreadBody body, intptr_t argument) {
+    auto* thread = new PosixThread;
+    thread->body = body;
+    thread->argument = argument;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t id;
+    int failed = pthread_create(&id, &attributes, ThreadMain, thread);
+    pthread_attr_destroy(&attributes);
+    if (failed) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+bool ThreadHasEnded(void* thread) {
+    return static_cast<PosixThread*>(thread)->ended.load();
+}
+void ThreadHandleClose(void* thread) {
+    DropReference(static_cast<PosixThread*>(thread));
+}
+
+void* ThreadEndWatch(ThreadEndCallback callback, void* context) {
+    pthread_once(&gEndKeyOnce, [] { pthread_key_create(&gEndKey, RunEndWatch); });
+    auto* watch = new EndWatch{callback, context};
+    pthread_setspecific(gEndKey, watch);
+    return watch;
+}
+void ThreadEndWatchRelease(void* watch) {
+    delete static_cast<EndWatch*>(watch);
+}
+
+bool CounterFrequency(int64_t* countsPerSecond) {
+    *countsPerSecond = 1000000000;
+    return true;
+}
+int64_t CounterRead() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+uint32_t TickCount() {
+    return static_cast<uint32_t>(CounterRead() / 1000000);
+}
+void RaiseTimerResolution() {}
+void Sleep(uint32_t milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    timespec delay{time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000};
+    while (nanosleep(&delay, &delay) != 0) {}
+}
+
+void ModuleFileName(char16_t* buffer, size_t capacity) {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    path[n > 0 ? n : 0] = 0;
+    std::u16string wide = Widen(path);
+    size_t length = wide.size() < capacity ? wide.size() : capacity - 1;
+    std::memcpy(buffer, wide.data(), length * 2);
+    buffer[length] = 0;
+}
+
+const char16_t* CommandLine() {
+    // Rebuilt from argv with the usual quoting, once.
+    static std::u16string line = [] {
+        std::u16string out;
+        std::string all;
+        if (FILE* f = std::fopen("/proc/self/cmdline", "rb")) {
+            char chunk[4096];
+            size_t n;
+            while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) all.append(chunk, n);
+            std::fclose(f);
+        }
+        size_t start = 0;
+        while (start < all.size()) {
+            size_t end = all.find('\0', start);
+            if (end == std::string::npos) end = all.size();
+            std::u16string arg = Widen(all.substr(start, end - start));
+            if (!out.empty()) out += u' ';
+            if (arg.find(u' ') != std::u16string::npos || arg.empty())
+                out += u'"' + arg + u'"';
+            else
+                out += arg;
+            start = end + 1;
+        }
+        return out;
+    }();
+    return line.c_str();
+}
+
+bool SetCurrentDirectory(const char16_t* path) {
+    return chdir(Narrow(path).c_str()) == 0;
+}
+
+uint32_t DriveType(const char16_t*) {
+    return 1;
+} // no drives here: DRIVE_NO_ROOT_DIR
+
+bool FindFirstEntry(const char16_t* name, bool* isDirectory, int64_t* size) {
+    struct stat info;
+    if (stat(Narrow(name).c_str(), &info) != 0) return false;
+    *isDirectory = S_ISDIR(info.st_mode);
+    *size = info.st_size;
+    return true;
+}
+
+bool FileAttributes(const char16_t* name, bool* isDirectory) {
+    int64_t size;
+    return FindFirstEntry(name, isDirectory, &size);
+}
+
+intptr_t ShellExecute(const char16_t*, const char16_t* file, const char16_t* parameters,
+                      const char16_t* directory) {
+    // Enough for tests: run file with the parameters as one argument, in directory.
+    std::string f = Narrow(file), p = Narrow(parameters), d = Narrow(directory);
+    pid_t child = fork();
+    if (child < 0) return 0;
+    if (child == 0) {
+        if (!d.empty() && chdir(d.c_str()) != 0) _exit(127);
+        if (p.empty())
+            execlp(f.c_str(), f.c_str(), static_cast<char*>(nullptr));
+        else
+            execlp(f.c_str(), f.c_str(), p.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return 42;
+}
+
+void LowerCaseInPlace(char16_t* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] < 0xD800 || text[i] >= 0xE000)
+            text[i] = static_cast<char16_t>(std::towlower(static_cast<wint_t>(text[i])));
+}
+
+void SetUserLocaleWithCNumbers() {
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+void ExitProcess(uint32_t code) {
+    std::_Exit(static_cast<int>(code));
+}
+
+} // namespace platform

@@ -1,0 +1,252 @@
+#include "threads.h"
+
+#include "platform.h"
+#include "runtime.h"
+#include "timing_internal.h"
+
+#include <atomic>
+#include <mutex>
+#include <new>
+
+namespace {
+
+// ---- Thread registry -------------------------------------------------------------------
+
+struct ThreadNode {
+    ThreadNode* next;
+    void* handle;
+    int64_t number;
+};
+
+std::recursive_mutex* gThreadLock = nullptr;
+ThreadNode* gThreadList = nullptr; // newest first
+int64_t gNextThreadNumber = 1;
+
+std::recursive_mutex* NewLock() {
+    void* memory = RuntimeAllocate(sizeof(std::recursive_mutex));
+    return memory ? new (memory) std::recursive_mutex : nullptr;
+}
+
+// ---- Per-thread storage ----------------------------------------------------------------
+
+struct Registration {
+    Registration* next; // newest first
+    int64_t offset;
+    ThreadLocalProcedure init;
+    ThreadLocalProcedure cleanup;
+};
+
+bool gStorageReady = false;
+uint32_t gStorageSlot = 0;
+int64_t gTotalSize = 0;
+Registration* gRegistrations = nullptr;
+
+void AreaCleanup(void* area) {
+    for (Registration* r = gRegistrations; r; r = r->next)
+        if (r->cleanup) r->cleanup(static_cast<char*>(area) + r->offset);
+    RuntimeFree(area);
+}
+
+// ---- Thread-exit registry --------------------------------------------------------------
+
+struct ExitCallback {
+    ExitCallback* next; // newest first
+    ThreadExitProcedure procedure;
+    void* argument;
+};
+
+struct ThreadExitRecord {
+    ThreadExitRecord* previous;
+    ThreadExitRecord* next;
+    ExitCallback* callbacks;
+    void* watch;
+};
+
+std::once_flag gExitRegistryOnce;
+uint32_t gExitSlot = 0;
+std::recursive_mutex* gExitLock = nullptr;
+ThreadExitRecord* gExitRecords = nullptr;
+
+void ThreadEnded(void* context) {
+    auto* record = static_cast<ThreadExitRecord*>(context);
+    platform::ThreadEndWatchRelease(record->watch);
+    {
+        std::lock_guard guard(*gExitLock);
+        if (record->previous)
+            record->previous->next = record->next;
+        else
+            gExitRecords = record->next;
+        if (record->next) record->next->previous = record->previous;
+    }
+    while (ExitCallback* node = record->callbacks) {
+        record->callbacks = node->next;
+        node->procedure(node->argument);
+        RuntimeFree(node);
+    }
+    RuntimeFree(record);
+}
+
+// ---- Timing ----------------------------------------------------------------------------
+
+const TimeSource kSystemTime = {platform::CounterFrequency, platform::CounterRead,
+                                platform::TickCount};
+const TimeSource* gTime = &kSystemTime;
+std::atomic<int64_t> gCountsPerMs{0};
+std::atomic<int64_t> gBaseCount{0};
+std::atomic<bool> gResolutionRaised{false};
+
+} // namespace
+
+// ---- Threads ---------------------------------------------------------------------------
+
+void ThreadLibraryInit() {
+    if (!gThreadLock) gThreadLock = NewLock();
+}
+
+int64_t ThreadStart(ThreadProcedure procedure, intptr_t argument) {
+    if (!procedure) return 0;
+    ThreadLibraryInit();
+    void* handle = platform::ThreadCreate(procedure, argument);
+    if (!handle) return 0;
+    std::lock_guard guard(*gThreadLock);
+    // Ended threads are swept lazily here; no thread is dedicated to it.
+    for (ThreadNode** link = &gThreadList; *link;) {
+        ThreadNode* node = *link;
+        if (platform::ThreadHasEnded(node->handle)) {
+            platform::ThreadHandleClose(node->handle);
+            *link = node->next;
+            RuntimeFree(node);
+        } else {
+            link = &node->next;
+        }
+    }
+    int64_t number = gNextThreadNumber++;
+    if (auto* node = static_cast<ThreadNode*>(RuntimeAllocate(sizeof(ThreadNode)))) {
+        *node = {gThreadList, handle, number};
+        gThreadList = node;
+    } else {
+        // No room to remember it: the thread runs on, we just cannot sweep its handle.
+        platform::ThreadHandleClose(handle);
+    }
+    return number;
+}
+
+void ThreadLibraryShutdown() {
+    if (!gThreadLock) return;
+    std::lock_guard guard(*gThreadLock);
+    while (ThreadNode* node = gThreadList) {
+        gThreadList = node->next;
+        platform::ThreadHandleClose(node->handle);
+        RuntimeFree(node);
+    }
+}
+
+// ---- Per-thread storage ----------------------------------------------------------------
+
+int64_t ThreadLocalRegister(int64_t size, ThreadLocalProcedure init, ThreadLocalProcedure cleanup) {
+    if (size < 0) size = 0;
+    int64_t rounded = (size + 7) & ~int64_t{7};
+    if (!gStorageReady) {
+        if (!platform::TlsAllocate(&gStorageSlot)) return -1;
+        gStorageReady = true;
+    }
+    int64_t offset = gTotalSize;
+    int64_t total = offset + rounded;
+    // Grow the registering thread's area; the new bytes come zero-filled.
+    void* area = RuntimeReallocate(platform::TlsGetValue(gStorageSlot), size_t(total ? total : 8));
+    if (!area) return -1;
+    platform::TlsSetValue(gStorageSlot, area);
+    gTotalSize = total;
+    if (init || cleanup) {
+        if (auto* node = static_cast<Registration*>(RuntimeAllocate(sizeof(Registration)))) {
+            *node = {gRegistrations, offset, init, cleanup};
+            gRegistrations = node;
+        }
+    }
+    if (init) init(static_cast<char*>(area) + offset);
+    return offset;
+}
+
+void* ThreadLocalGet(int64_t offset) {
+    if (!gStorageReady) return nullptr;
+    void* area = platform::TlsGetValue(gStorageSlot);
+    if (!area) {
+        area = RuntimeAllocate(size_t(gTotalSize ? gTotalSize : 8));
+        if (!area) return nullptr;
+        platform::TlsSetValue(gStorageSlot, area);
+        for (Registration* r = gRegistrations; r; r = r->next)
+            if (r->init) r->init(static_cast<char*>(area) + r->offset);
+        AtThreadExit(AreaCleanup, area);
+    }
+    return static_cast<char*>(area) + offset;
+}
+
+void ThreadLocalShutdown() {
+    if (gStorageReady) platform::TlsRelease(gStorageSlot);
+    gStorageReady = false;
+}
+
+void* AtThreadExit(ThreadExitProcedure procedure, void* argument) {
+    std::call_once(gExitRegistryOnce, [] {
+        if (platform::TlsAllocate(&gExitSlot)) gExitLock = NewLock();
+    });
+    if (!gExitLock || !procedure) return nullptr;
+    auto* record = static_cast<ThreadExitRecord*>(platform::TlsGetValue(gExitSlot));
+    if (!record) {
+        record = static_cast<ThreadExitRecord*>(RuntimeAllocate(sizeof(ThreadExitRecord)));
+        if (!record) return nullptr;
+        record->watch = platform::ThreadEndWatch(ThreadEnded, record);
+        if (!record->watch) {
+            RuntimeFree(record);
+            return nullptr;
+        }
+        {
+            std::lock_guard guard(*gExitLock);
+            record->next = gExitRecords;
+            if (record->next) record->next->previous = record;
+            gExitRecords = record;
+        }
+        platform::TlsSetValue(gExitSlot, record);
+    }
+    auto* node = static_cast<ExitCallback*>(RuntimeAllocate(sizeof(ExitCallback)));
+    if (!node) return nullptr;
+    *node = {record->callbacks, procedure, argument};
+    record->callbacks = node;
+    return node;
+}
+
+// ---- Timing ----------------------------------------------------------------------------
+
+int64_t CountsPerMillisecond(int64_t countsPerSecond) {
+    return countsPerSecond / 1000;
+}
+
+void TimingUseSource(const TimeSource* source) {
+    gTime = source ? source : &kSystemTime;
+    gCountsPerMs.store(0, std::memory_order_relaxed);
+    gBaseCount.store(0, std::memory_order_relaxed);
+}
+
+int64_t ElapsedMs() {
+    int64_t perMs = gCountsPerMs.load(std::memory_order_acquire);
+    if (perMs == 0) {
+        int64_t frequency = 0;
+        if (gTime->frequency(&frequency) && CountsPerMillisecond(frequency) > 0) {
+            // Base first, then the rate that marks the zero point as set.
+            gBaseCount.store(gTime->counter(), std::memory_order_relaxed);
+            perMs = CountsPerMillisecond(frequency);
+            gCountsPerMs.store(perMs, std::memory_order_release);
+        } else {
+            // No usable counter: the system tick count, tried again next call.
+            return int64_t{gTime->ticks()};
+        }
+    }
+    int64_t base = gBaseCount.load(std::memory_order_relaxed);
+    return (gTime->counter() - base) / perMs;
+}
+
+void SleepMs(uint32_t milliseconds) {
+    if (!gResolutionRaised.exchange(true, std::memory_order_relaxed))
+        platform::RaiseTimerResolution();
+    platform::Sleep(milliseconds);
+}

@@ -1,0 +1,37 @@
+// Threads with per-thread storage, clean-up after a thread ends, and timing.
+#pragma once
+
+#include <cstdint>
+
+using ThreadProcedure = void (*)(intptr_t argument);
+
+// Starts procedure(argument) on a new thread; returns its number (1, 2, 3, ...; never
+// reused), or 0 when the thread could not be created (no number is used up then).
+int64_t ThreadStart(ThreadProcedure procedure, intptr_t argument);
+
+void ThreadLibraryInit();
+// Closes the handles of the started threads; the threads themselves keep running.
+void ThreadLibraryShutdown();
+
+// Per-thread storage. Blocks are registered during start-up, on the main thread, before any
+// other thread exists. Returns the block's offset in every thread's area (a multiple of 8).
+// init runs on a thread's new block when the thread's area is created (for the registering
+// thread: at once); cleanup runs after the thread has ended, newest registration first.
+using ThreadLocalProcedure = void (*)(void* block);
+int64_t ThreadLocalRegister(int64_t size, ThreadLocalProcedure init, ThreadLocalProcedure cleanup);
+// Address of the calling thread's block at offset; creates the thread's area on first use.
+void* ThreadLocalGet(int64_t offset);
+// Frees the storage slot (shutdown); does nothing when nothing was registered.
+void ThreadLocalShutdown();
+
+// Arranges for procedure(argument) to run after the calling thread has ended (most recently
+// registered first). Returns a non-null token, or null when memory is short (the procedure
+// then never runs).
+using ThreadExitProcedure = void (*)(void* argument);
+void* AtThreadExit(ThreadExitProcedure procedure, void* argument);
+
+// Milliseconds since the first call (which returns 0); monotonic.
+int64_t ElapsedMs();
+// Suspends the calling thread. The first call raises the system timer resolution to 1 ms so
+// that SleepMs(1) lasts about a millisecond; SleepMs(0) yields the rest of the time slice.
+void SleepMs(uint32_t milliseconds);
