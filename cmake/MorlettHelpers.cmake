@@ -59,3 +59,22 @@ function(morlett_add_test_program name)
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()
+
+# Fuzz targets (clang + libFuzzer, native only): built when MORLETT_FUZZ is on, by
+# scripts/fuzz.sh. Each target's corpus lives in <library>/tests/corpus/<name>/ and is also
+# replayed by the library's ordinary test program.
+option(MORLETT_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+if(MORLETT_FUZZ AND NOT WIN32)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+function(morlett_add_fuzz_target name)
+  if(NOT MORLETT_FUZZ OR WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_property(GLOBAL APPEND PROPERTY MORLETT_FUZZ_TARGETS ${name})
+endfunction()
