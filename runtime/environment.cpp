@@ -114,7 +114,7 @@ const char16_t* NextParameter() {
 
 int SetWorkingDirectory(const char16_t* path) {
     if (!path) return 0;
-    return platform::SetCurrentDirectory(path) ? 1 : 0;
+    return platform::ChangeDirectory(path) ? 1 : 0;
 }
 
 int64_t FileSizeOf(const char16_t* name) {
@@ -155,5 +155,5 @@ intptr_t ShellRun(const char16_t* file, const char16_t* parameters, const char16
     // Own copies: the arguments may be temporaries that the next string operation moves.
     RuntimeString f(file ? file : u""), p(parameters ? parameters : u""),
         d(directory ? directory : u""), v(verb ? verb : u"");
-    return platform::ShellExecute(v.Text(), f.Text(), p.Text(), d.Text());
+    return platform::ShellOpen(v.Text(), f.Text(), p.Text(), d.Text());
 }

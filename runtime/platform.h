@@ -46,15 +46,15 @@ void Sleep(uint32_t milliseconds);
 // a longer path is cut to capacity - 1 units.
 void ModuleFileName(char16_t* buffer, size_t capacity);
 const char16_t* CommandLine();
-bool SetCurrentDirectory(const char16_t* path);
+bool ChangeDirectory(const char16_t* path);
 // FileSizeOf's primitives.
 uint32_t DriveType(const char16_t* root);
 // Finds the first entry matching name: true with its kind and size, false when none.
 bool FindFirstEntry(const char16_t* name, bool* isDirectory, int64_t* size);
 // Attribute query: true with the kind when the name exists.
 bool FileAttributes(const char16_t* name, bool* isDirectory);
-intptr_t ShellExecute(const char16_t* verb, const char16_t* file, const char16_t* parameters,
-                      const char16_t* directory);
+intptr_t ShellOpen(const char16_t* verb, const char16_t* file, const char16_t* parameters,
+                   const char16_t* directory);
 
 // Lower-cases text in place with the system's mapping for the user's language.
 void LowerCaseInPlace(char16_t* text, size_t length);

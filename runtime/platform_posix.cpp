@@ -292,7 +292,7 @@ const char16_t* CommandLine() {
     return line.c_str();
 }
 
-bool SetCurrentDirectory(const char16_t* path) {
+bool ChangeDirectory(const char16_t* path) {
     return chdir(Narrow(path).c_str()) == 0;
 }
 
@@ -313,8 +313,8 @@ bool FileAttributes(const char16_t* name, bool* isDirectory) {
     return FindFirstEntry(name, isDirectory, &size);
 }
 
-intptr_t ShellExecute(const char16_t*, const char16_t* file, const char16_t* parameters,
-                      const char16_t* directory) {
+intptr_t ShellOpen(const char16_t*, const char16_t* file, const char16_t* parameters,
+                   const char16_t* directory) {
     // Enough for tests: run file with the parameters as one argument, in directory.
     std::string f = Narrow(file), p = Narrow(parameters), d = Narrow(directory);
     pid_t child = fork();

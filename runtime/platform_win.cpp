@@ -160,7 +160,7 @@ const char16_t* CommandLine() {
     return reinterpret_cast<const char16_t*>(GetCommandLineW());
 }
 
-bool SetCurrentDirectory(const char16_t* path) {
+bool ChangeDirectory(const char16_t* path) {
     return SetCurrentDirectoryW(W(path)) != 0;
 }
 
@@ -185,8 +185,8 @@ bool FileAttributes(const char16_t* name, bool* isDirectory) {
     return true;
 }
 
-intptr_t ShellExecute(const char16_t* verb, const char16_t* file, const char16_t* parameters,
-                      const char16_t* directory) {
+intptr_t ShellOpen(const char16_t* verb, const char16_t* file, const char16_t* parameters,
+                   const char16_t* directory) {
     HINSTANCE result =
         ShellExecuteW(nullptr, W(verb), W(file), W(parameters), W(directory), SW_SHOWNORMAL);
     return reinterpret_cast<intptr_t>(result);

@@ -1,0 +1,3 @@
+add_executable(runtime_bench ${CMAKE_CURRENT_LIST_DIR}/runtime_bench.cpp)
+morlett_target_settings(runtime_bench)
+target_link_libraries(runtime_bench PRIVATE morlett_runtime)
