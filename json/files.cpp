@@ -1,0 +1,196 @@
+// Documents to and from UTF-8 files and memory.
+#include "json_internal.h"
+#include "json_platform.h"
+
+#include <cstring>
+
+namespace json_internal {
+
+int64_t gFailWritesAfter = -1;
+void (*gWriteObserver)(uint32_t bytes) = nullptr;
+
+size_t Utf8ToUtf16(const uint8_t* s, size_t length, char16_t* out) {
+    size_t i = 0, n = 0;
+    while (i < length) {
+        // Plain ASCII runs, eight bytes at a time where possible.
+        while (i + 8 <= length) {
+            uint64_t chunk;
+            std::memcpy(&chunk, s + i, 8);
+            if (chunk & 0x8080808080808080ull) break;
+            for (int k = 0; k < 8; ++k) out[n + k] = s[i + k];
+            i += 8;
+            n += 8;
+        }
+        if (i >= length) break;
+        uint8_t b = s[i];
+        if (b < 0x80) {
+            out[n++] = b;
+            ++i;
+            continue;
+        }
+        // The well-formed sequences; anything else is replaced, one U+FFFD for the longest
+        // start of a valid sequence (at least one byte).
+        int need;
+        uint8_t low = 0x80, high = 0xBF;
+        uint32_t c;
+        if (b >= 0xC2 && b <= 0xDF) {
+            need = 1;
+            c = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            need = 2;
+            c = b & 0x0F;
+            if (b == 0xE0) low = 0xA0;
+            if (b == 0xED) high = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            need = 3;
+            c = b & 0x07;
+            if (b == 0xF0) low = 0x90;
+            if (b == 0xF4) high = 0x8F;
+        } else {
+            out[n++] = 0xFFFD;
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        bool valid = true;
+        for (int k = 0; k < need; ++k, ++j) {
+            if (j >= length || s[j] < low || s[j] > high) {
+                valid = false;
+                break;
+            }
+            c = c << 6 | (s[j] & 0x3F);
+            low = 0x80;
+            high = 0xBF;
+        }
+        i = j;
+        if (!valid) {
+            out[n++] = 0xFFFD;
+        } else if (c >= 0x10000) {
+            c -= 0x10000;
+            out[n++] = char16_t(0xD800 + (c >> 10));
+            out[n++] = char16_t(0xDC00 + (c & 0x3FF));
+        } else {
+            out[n++] = char16_t(c);
+        }
+    }
+    return n;
+}
+
+} // namespace json_internal
+
+namespace {
+
+// Files and memory texts are limited to what a 32-bit signed length can count.
+constexpr int64_t kLengthLimit = 0x7FFFFFFF;
+constexpr int32_t kBufferSize = 4096;
+constexpr int32_t kFlushAt = 4092;
+
+struct JsonFileSink {
+    void* file;
+    uint8_t* buffer;
+    int32_t fill;
+    int64_t written; // total, for the test hook
+};
+
+bool Flush(JsonFileSink* sink) {
+    uint32_t size = uint32_t(sink->fill);
+    sink->fill = 0;
+    if (json_internal::gWriteObserver) json_internal::gWriteObserver(size);
+    if (json_internal::gFailWritesAfter >= 0 &&
+        sink->written + size > json_internal::gFailWritesAfter)
+        return false;
+    uint32_t done = 0;
+    bool ok = json_platform::WriteBlock(sink->file, sink->buffer, size, &done) && done == size;
+    sink->written += done;
+    return ok;
+}
+
+uint8_t* PutUnit(uint8_t* p, uint32_t c) {
+    if (c < 0x80) {
+        *p++ = uint8_t(c);
+    } else if (c < 0x800) {
+        *p++ = uint8_t(0xC0 | c >> 6);
+        *p++ = uint8_t(0x80 | (c & 0x3F));
+    } else {
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD; // a surrogate without its partner
+        *p++ = uint8_t(0xE0 | c >> 12);
+        *p++ = uint8_t(0x80 | (c >> 6 & 0x3F));
+        *p++ = uint8_t(0x80 | (c & 0x3F));
+    }
+    return p;
+}
+
+// One character of the writer as UTF-8 into the buffer: at most 4 bytes, so the buffer
+// never overflows when it is flushed from 4092 bytes on.
+int PutCharacter(void* context, uint32_t v) {
+    auto* sink = static_cast<JsonFileSink*>(context);
+    if (sink->fill >= kFlushAt && !Flush(sink)) return 0;
+    uint8_t* p = sink->buffer + sink->fill;
+    if (v < 0x80) {
+        *p++ = uint8_t(v);
+    } else {
+        uint32_t first = v & 0xFFFF, second = v >> 16;
+        if (first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF) {
+            uint32_t c = 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+            *p++ = uint8_t(0xF0 | c >> 18);
+            *p++ = uint8_t(0x80 | (c >> 12 & 0x3F));
+            *p++ = uint8_t(0x80 | (c >> 6 & 0x3F));
+            *p++ = uint8_t(0x80 | (c & 0x3F));
+        } else {
+            // Only a surrogate carries a second unit; a value without one is a single unit
+            // (a terminating 0 is never written into the file).
+            p = PutUnit(p, first);
+            if (second && first >= 0xD800 && first <= 0xDFFF) p = PutUnit(p, second);
+        }
+    }
+    sink->fill = int32_t(p - sink->buffer);
+    return 1;
+}
+
+} // namespace
+
+intptr_t JsonParseMemory(int64_t number, const void* bytes, int64_t length, int32_t flags) {
+    if (!bytes || length <= 0 || length > kLengthLimit) return 0;
+    auto* text = static_cast<char16_t*>(RuntimeAllocate(size_t(length + 1) * sizeof(char16_t)));
+    if (!text) return 0;
+    size_t units =
+        json_internal::Utf8ToUtf16(static_cast<const uint8_t*>(bytes), size_t(length), text);
+    text[units] = 0;
+    intptr_t id = units ? JsonParseText(number, text, flags) : 0;
+    RuntimeFree(text);
+    return id;
+}
+
+intptr_t JsonLoadFile(int64_t number, const char16_t* fileName, int32_t flags) {
+    if (!fileName || !*fileName) return 0;
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    if (!json_platform::ReadWholeFile(fileName, uint64_t(kLengthLimit), &bytes, &size)) return 0;
+    intptr_t id = bytes ? JsonParseMemory(number, bytes, int64_t(size), flags) : 0;
+    RuntimeFree(bytes);
+    return id;
+}
+
+int JsonSaveFile(int64_t number, const char16_t* fileName, int32_t flags) {
+    if (!fileName || !*fileName) return 0;
+    JsonValue* root = JsonRoot(number);
+    if (!root) return 0;
+    JsonFileSink sink{};
+    sink.buffer = static_cast<uint8_t*>(RuntimeAllocate(kBufferSize));
+    if (!sink.buffer) return 0;
+    char16_t* temporary = nullptr;
+    sink.file = json_platform::CreateTemporary(fileName, &temporary);
+    if (!sink.file) {
+        RuntimeFree(sink.buffer);
+        return 0;
+    }
+    bool ok = JsonWriteValue(root, JsonCharSink{PutCharacter, &sink}, 0, flags) != 0;
+    if (ok && sink.fill > 0) ok = Flush(&sink);
+    if (ok)
+        ok = json_platform::CommitTemporary(sink.file, temporary, fileName);
+    else
+        json_platform::DiscardTemporary(sink.file, temporary);
+    RuntimeFree(temporary);
+    RuntimeFree(sink.buffer);
+    return ok ? 1 : 0;
+}

@@ -1,0 +1,10 @@
+#include "json/json.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    RuntimeUse(JsonLibrary());
+    RuntimeInit();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

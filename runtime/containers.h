@@ -1,0 +1,126 @@
+// Containers that records can hold (lists, maps, multi-dimensional arrays) and the release
+// of a record's memory-owning fields. Element types use the structure type codes below; the
+// JSON library maps records holding these containers to and from JSON.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Type codes of record fields and container elements.
+enum TypeCode : uint8_t {
+    TypeInt8 = 1,
+    TypeInt16 = 3,
+    TypeInt32 = 5,
+    TypeStructure = 7,    // a nested record
+    TypeString = 8,       // a RuntimeString (one pointer)
+    TypeFloat = 9,        // 32-bit float
+    TypeFixedString = 10, // UTF-16 units stored in the record itself
+    TypeChar = 11,        // one UTF-16 unit
+    TypeDouble = 12,
+    TypeInt64 = 13,
+    TypeIntPtr = 21, // signed integer of pointer width
+    TypeUInt8 = 24,
+    TypeUInt16 = 25,
+};
+
+struct DynamicFieldTable;
+
+// ---- Fields that own memory --------------------------------------------------------------
+
+enum class DynamicFieldKind : uint8_t {
+    String,    // RuntimeString
+    List,      // RuntimeList*
+    Map,       // RuntimeMap*
+    Array,     // data pointer of a RuntimeArray
+    Structure, // nested record (or static array of records) with such fields inside
+};
+
+struct DynamicField {
+    DynamicFieldKind kind;
+    int32_t offset;
+    int32_t count;  // elements of a static array; 1 for a single field
+    int32_t stride; // bytes between static array elements
+    // Containers: what they hold, and how many dimensions an array has.
+    int32_t elementType;
+    int32_t elementSize;
+    int32_t dimensions;
+    // Structure: the nested record's own table. Containers: the table of their elements
+    // when these are records that own memory.
+    const DynamicFieldTable* elementFields;
+};
+
+struct DynamicFieldTable {
+    const DynamicField* fields;
+    int32_t count;
+};
+
+// Releases every string and container of the record listed in table, sets all size bytes
+// to 0 and creates the table's containers again, empty. A null table just zero-fills.
+void StructureClear(void* structure, size_t size, const DynamicFieldTable* table);
+// Releases the strings and containers only (the record is about to go away).
+void StructureRelease(void* structure, const DynamicFieldTable* table);
+
+// ---- Lists -------------------------------------------------------------------------------
+
+struct RuntimeList;
+
+// A list of zero-filled elements of elementSize bytes. elementFields, when given, is the
+// table of records held as elements, so that their strings and containers go with them.
+RuntimeList* RuntimeListCreate(int32_t elementType, int32_t elementSize,
+                               const DynamicFieldTable* elementFields = nullptr);
+void RuntimeListFree(RuntimeList* list);
+void RuntimeListClear(RuntimeList* list);
+// Appends a zero-filled element; null when memory is short.
+void* RuntimeListAdd(RuntimeList* list);
+int64_t RuntimeListSize(const RuntimeList* list);
+// Walks the elements in order: First, then Next until null.
+void* RuntimeListFirst(const RuntimeList* list);
+void* RuntimeListNext(const RuntimeList* list, const void* element);
+int32_t RuntimeListElementType(const RuntimeList* list);
+int32_t RuntimeListElementSize(const RuntimeList* list);
+
+// ---- Maps --------------------------------------------------------------------------------
+
+struct RuntimeMap;
+
+// Elements keyed by UTF-16 text (exact comparison), kept in the order of their adding. The
+// map has a current element, moved by RuntimeMapReset/RuntimeMapNext.
+RuntimeMap* RuntimeMapCreate(int32_t elementType, int32_t elementSize,
+                             const DynamicFieldTable* elementFields = nullptr);
+void RuntimeMapFree(RuntimeMap* map);
+void RuntimeMapClear(RuntimeMap* map);
+// The element under key, added zero-filled when there is none; it becomes the current one.
+// Null when memory is short.
+void* RuntimeMapAdd(RuntimeMap* map, const char16_t* key);
+void* RuntimeMapFind(const RuntimeMap* map, const char16_t* key);
+int64_t RuntimeMapSize(const RuntimeMap* map);
+// Iteration: Reset puts the position before the first element; Next moves on and returns
+// the new current element, or null past the last.
+void RuntimeMapReset(RuntimeMap* map);
+void* RuntimeMapNext(RuntimeMap* map);
+// The key of an element of this map.
+const char16_t* RuntimeMapKey(const void* element);
+// The iteration position, to be put back with RuntimeMapSetPosition.
+void* RuntimeMapPosition(const RuntimeMap* map);
+void RuntimeMapSetPosition(RuntimeMap* map, void* position);
+int32_t RuntimeMapElementType(const RuntimeMap* map);
+int32_t RuntimeMapElementSize(const RuntimeMap* map);
+
+// ---- Arrays ------------------------------------------------------------------------------
+
+// An array is handed around as the address of its data: elements in row-major order (the
+// last index varies fastest), with the header in front of the data. The data address stays
+// non-null while the array exists, also with no element at all.
+constexpr int32_t RuntimeArrayMaxDimensions = 8;
+
+void* RuntimeArrayCreate(int32_t elementType, int32_t elementSize, int32_t dimensions,
+                         const int64_t* sizes, const DynamicFieldTable* elementFields = nullptr);
+// Gives the array new sizes (one per dimension), zero-filled; the old elements are
+// released. Returns false, the array unchanged, when memory is short or a size is negative.
+[[nodiscard]] bool RuntimeArrayResize(void** data, const int64_t* sizes);
+void RuntimeArrayFree(void* data);
+int32_t RuntimeArrayDimensions(const void* data);
+int64_t RuntimeArrayDimensionSize(const void* data, int32_t dimension);
+int64_t RuntimeArrayElementCount(const void* data);
+int32_t RuntimeArrayElementType(const void* data);
+int32_t RuntimeArrayElementSize(const void* data);
