@@ -58,7 +58,9 @@ struct JsonElementList {
 
 // Objects keep their members in 64 chains, chosen by the hash of the name; the chains fix
 // the order in which members are enumerated and written (chain 0 to 63, newest first within
-// a chain). Large objects add a lookup index on top, so that finding a name stays cheap.
+// a chain). Only the heads of chains in use are stored, in chain order, so that small
+// objects stay small. Large objects add a lookup index on top, so that finding a name stays
+// cheap.
 constexpr int JsonChainCount = 64;
 
 struct JsonMember {
@@ -71,9 +73,11 @@ struct JsonMember {
 };
 
 struct JsonMemberTable {
-    JsonMember* chains[JsonChainCount];
+    uint64_t occupied;  // bit c is set while chain c holds members
+    JsonMember** heads; // the heads of the occupied chains, in chain order
     int64_t count;
     int32_t noCase;
+    uint32_t headCapacity;
     uint32_t indexMask; // index slots - 1, or 0 while there is no index
     JsonMember** index;
 };

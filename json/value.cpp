@@ -3,6 +3,7 @@
 
 #include "runtime/threads.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -40,11 +41,20 @@ uint32_t IndexSlot(uint32_t hash, uint32_t mask) {
     return (hash ^ (hash >> 15)) * 0x9E3779B1u >> 8 & mask;
 }
 
+int UsedChains(const JsonMemberTable* table) {
+    return std::popcount(table->occupied);
+}
+
+// Position of chain c among the heads of the occupied chains.
+int HeadSlot(const JsonMemberTable* table, uint32_t c) {
+    return std::popcount(table->occupied & ((uint64_t{1} << c) - 1));
+}
+
 bool RebuildIndex(JsonMemberTable* table, uint32_t slots) {
     auto** index = static_cast<JsonMember**>(RuntimeAllocate(sizeof(JsonMember*) * slots));
     if (!index) return false;
-    for (JsonMember* chain : table->chains)
-        for (JsonMember* m = chain; m; m = m->next) {
+    for (int h = 0; h < UsedChains(table); ++h)
+        for (JsonMember* m = table->heads[h]; m; m = m->next) {
             uint32_t s = IndexSlot(m->hash, slots - 1);
             m->indexNext = index[s];
             index[s] = m;
@@ -63,7 +73,9 @@ JsonMember* FindMember(const JsonMemberTable* table, const char16_t* name, size_
             if (NamesEqual(m, name, length, hash, noCase)) return m;
         return nullptr;
     }
-    for (JsonMember* m = table->chains[hash % JsonChainCount]; m; m = m->next)
+    uint32_t c = hash % JsonChainCount;
+    if (!(table->occupied >> c & 1)) return nullptr;
+    for (JsonMember* m = table->heads[HeadSlot(table, c)]; m; m = m->next)
         if (NamesEqual(m, name, length, hash, noCase)) return m;
     return nullptr;
 }
@@ -86,14 +98,15 @@ void FreeContent(JsonValue* value) {
         break;
     case JsonObject:
         if (JsonMemberTable* table = value->members) {
-            for (JsonMember* chain : table->chains)
-                for (JsonMember* m = chain; m;) {
+            for (int h = 0; h < UsedChains(table); ++h)
+                for (JsonMember* m = table->heads[h]; m;) {
                     JsonMember* next = m->next;
                     FreeContent(&m->value);
                     RuntimeFree(m); // the name lives in the same block
                     m = next;
                 }
             RuntimeFree(table->index);
+            RuntimeFree(table->heads);
             RuntimeFree(table);
         }
         break;
@@ -263,6 +276,17 @@ JsonValue* json_internal::SetMember(JsonValue* object, const char16_t* name, siz
         return &m->value;
     }
     if (length > UINT32_MAX) return nullptr;
+    uint32_t c = hash % JsonChainCount;
+    int slot = HeadSlot(table, c);
+    bool newChain = !(table->occupied >> c & 1);
+    if (newChain && uint32_t(UsedChains(table)) == table->headCapacity) {
+        uint32_t capacity = table->headCapacity ? table->headCapacity * 2 : 4;
+        auto** heads = static_cast<JsonMember**>(
+            RuntimeReallocate(table->heads, capacity * sizeof(JsonMember*)));
+        if (!heads) return nullptr;
+        table->heads = heads;
+        table->headCapacity = capacity;
+    }
     auto* m = static_cast<JsonMember*>(
         RuntimeAllocate(sizeof(JsonMember) + (length + 1) * sizeof(char16_t)));
     if (!m) return nullptr;
@@ -271,9 +295,14 @@ JsonValue* json_internal::SetMember(JsonValue* object, const char16_t* name, siz
     m->hash = hash;
     m->nameLength = uint32_t(length);
     m->value.flags = object->flags;
-    JsonMember*& chain = table->chains[hash % JsonChainCount];
-    m->next = chain;
-    chain = m;
+    if (newChain) {
+        std::memmove(table->heads + slot + 1, table->heads + slot,
+                     size_t(UsedChains(table) - slot) * sizeof(JsonMember*));
+        table->heads[slot] = nullptr;
+        table->occupied |= uint64_t{1} << c;
+    }
+    m->next = table->heads[slot];
+    table->heads[slot] = m;
     ++table->count;
     if (table->index) {
         uint32_t s = IndexSlot(hash, table->indexMask);
@@ -323,17 +352,15 @@ JsonValue* JsonArrayNext(const JsonValue* element) {
 
 JsonMember* JsonObjectFirstMember(const JsonValue* object) {
     if (!object || object->type != JsonObject || !object->members) return nullptr;
-    for (JsonMember* chain : object->members->chains)
-        if (chain) return chain;
-    return nullptr;
+    return object->members->occupied ? object->members->heads[0] : nullptr;
 }
 
 JsonMember* JsonObjectNextMember(const JsonValue* object, const JsonMember* member) {
     if (!member || !object || object->type != JsonObject || !object->members) return nullptr;
     if (member->next) return member->next;
-    for (uint32_t c = member->hash % JsonChainCount + 1; c < JsonChainCount; ++c)
-        if (object->members->chains[c]) return object->members->chains[c];
-    return nullptr;
+    const JsonMemberTable* table = object->members;
+    int next = HeadSlot(table, member->hash % JsonChainCount) + 1;
+    return next < UsedChains(table) ? table->heads[next] : nullptr;
 }
 
 int64_t JsonGetInteger(const JsonValue* value) {

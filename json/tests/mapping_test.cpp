@@ -33,20 +33,15 @@ class JsonMappingTest : public testing::Test {
 };
 
 TEST_F(JsonMappingTest, PreferencesDescriptorBytes) {
-    std::vector<uint8_t> expect;
-    auto text = [&](const char* s) { expect.insert(expect.end(), s, s + std::strlen(s) + 1); };
-    auto field = [&](uint8_t type, uint8_t offset, const char* name) {
-        expect.push_back(type);
-        expect.insert(expect.end(), {offset, 0, 0, 0});
-        text(name);
-    };
-    text("prefsstruct");
-    text("");
-    expect.insert(expect.end(), 8, 0);
-    field(0x15, 0, "beeptime");
-    field(0x15, 8, "forceOff");
-    field(0x18, 16, "runAsAdmin");
-    expect.push_back(0xFF);
+    // Name, empty second text, no field table, three plain fields, the end mark.
+    static const char bytes[] = "prefsstruct\0"
+                                "\0"
+                                "\0\0\0\0\0\0\0\0"
+                                "\x15\0\0\0\0beeptime\0"
+                                "\x15\x08\0\0\0forceOff\0"
+                                "\x18\x10\0\0\0runAsAdmin\0"
+                                "\xFF";
+    std::vector<uint8_t> expect(bytes, bytes + sizeof bytes - 1);
     const StructureDescriptorBuilder& d = PrefsDescriptor();
     ASSERT_NE(d.Bytes(), nullptr);
     EXPECT_EQ(std::vector<uint8_t>(d.Bytes(), d.Bytes() + d.Size()), expect);
