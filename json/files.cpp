@@ -82,69 +82,24 @@ namespace {
 
 // Files and memory texts are limited to what a 32-bit signed length can count.
 constexpr int64_t kLengthLimit = 0x7FFFFFFF;
-constexpr int32_t kBufferSize = 4096;
-constexpr int32_t kFlushAt = 4092;
 
-struct JsonFileSink {
+struct FileTarget {
     void* file;
-    uint8_t* buffer;
-    int32_t fill;
     int64_t written; // total, for the test hook
 };
 
-bool Flush(JsonFileSink* sink) {
+bool FlushToFile(json_internal::Utf8Sink* sink) {
+    auto* target = static_cast<FileTarget*>(sink->context);
     uint32_t size = uint32_t(sink->fill);
     sink->fill = 0;
     if (json_internal::gWriteObserver) json_internal::gWriteObserver(size);
     if (json_internal::gFailWritesAfter >= 0 &&
-        sink->written + size > json_internal::gFailWritesAfter)
+        target->written + size > json_internal::gFailWritesAfter)
         return false;
     uint32_t done = 0;
-    bool ok = json_platform::WriteBlock(sink->file, sink->buffer, size, &done) && done == size;
-    sink->written += done;
+    bool ok = json_platform::WriteBlock(target->file, sink->buffer, size, &done) && done == size;
+    target->written += done;
     return ok;
-}
-
-uint8_t* PutUnit(uint8_t* p, uint32_t c) {
-    if (c < 0x80) {
-        *p++ = uint8_t(c);
-    } else if (c < 0x800) {
-        *p++ = uint8_t(0xC0 | c >> 6);
-        *p++ = uint8_t(0x80 | (c & 0x3F));
-    } else {
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD; // a surrogate without its partner
-        *p++ = uint8_t(0xE0 | c >> 12);
-        *p++ = uint8_t(0x80 | (c >> 6 & 0x3F));
-        *p++ = uint8_t(0x80 | (c & 0x3F));
-    }
-    return p;
-}
-
-// One character of the writer as UTF-8 into the buffer: at most 4 bytes, so the buffer
-// never overflows when it is flushed from 4092 bytes on.
-int PutCharacter(void* context, uint32_t v) {
-    auto* sink = static_cast<JsonFileSink*>(context);
-    if (sink->fill >= kFlushAt && !Flush(sink)) return 0;
-    uint8_t* p = sink->buffer + sink->fill;
-    if (v < 0x80) {
-        *p++ = uint8_t(v);
-    } else {
-        uint32_t first = v & 0xFFFF, second = v >> 16;
-        if (first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF) {
-            uint32_t c = 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
-            *p++ = uint8_t(0xF0 | c >> 18);
-            *p++ = uint8_t(0x80 | (c >> 12 & 0x3F));
-            *p++ = uint8_t(0x80 | (c >> 6 & 0x3F));
-            *p++ = uint8_t(0x80 | (c & 0x3F));
-        } else {
-            // Only a surrogate carries a second unit; a value without one is a single unit
-            // (a terminating 0 is never written into the file).
-            p = PutUnit(p, first);
-            if (second && first >= 0xD800 && first <= 0xDFFF) p = PutUnit(p, second);
-        }
-    }
-    sink->fill = int32_t(p - sink->buffer);
-    return 1;
 }
 
 } // namespace
@@ -175,21 +130,24 @@ int JsonSaveFile(int64_t number, const char16_t* fileName, int32_t flags) {
     if (!fileName || !*fileName) return 0;
     JsonValue* root = JsonRoot(number);
     if (!root) return 0;
-    JsonFileSink sink{};
-    sink.buffer = static_cast<uint8_t*>(RuntimeAllocate(kBufferSize));
+    FileTarget target{};
+    json_internal::Utf8Sink sink{};
+    sink.flush = FlushToFile;
+    sink.context = &target;
+    sink.buffer = static_cast<uint8_t*>(RuntimeAllocate(json_internal::Utf8Sink::Size));
     if (!sink.buffer) return 0;
     char16_t* temporary = nullptr;
-    sink.file = json_platform::CreateTemporary(fileName, &temporary);
-    if (!sink.file) {
+    target.file = json_platform::CreateTemporary(fileName, &temporary);
+    if (!target.file) {
         RuntimeFree(sink.buffer);
         return 0;
     }
-    bool ok = JsonWriteValue(root, JsonCharSink{PutCharacter, &sink}, 0, flags) != 0;
-    if (ok && sink.fill > 0) ok = Flush(&sink);
+    bool ok = json_internal::WriteUtf8(root, sink, flags);
+    if (ok && sink.fill > 0) ok = sink.flush(&sink);
     if (ok)
-        ok = json_platform::CommitTemporary(sink.file, temporary, fileName);
+        ok = json_platform::CommitTemporary(target.file, temporary, fileName);
     else
-        json_platform::DiscardTemporary(sink.file, temporary);
+        json_platform::DiscardTemporary(target.file, temporary);
     RuntimeFree(temporary);
     RuntimeFree(sink.buffer);
     return ok ? 1 : 0;

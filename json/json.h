@@ -27,11 +27,12 @@ constexpr int32_t JsonNoClear = 4;     // extract: keep the record's fields that
 
 struct JsonElementList;
 struct JsonMemberTable;
+struct JsonChunk; // the blocks that a container's nodes are cut from
 
 // A zero-filled record is a JsonNull.
 struct JsonValue {
     int32_t type;
-    uint16_t isDouble; // JsonNumber: the payload is a double
+    uint16_t isDouble; // JsonNumber: the payload is a double (a JsonString uses it internally)
     uint16_t flags;    // JsonNoCase; inherited by new elements and members
     union {
         char16_t* text; // JsonString; null is the empty string
@@ -54,6 +55,7 @@ struct JsonElementList {
     JsonElement* first;
     JsonElement* last;
     int64_t count;
+    JsonChunk* chunks;
 };
 
 // Objects keep their members in 64 chains, chosen by the hash of the name; the chains fix
@@ -62,6 +64,7 @@ struct JsonElementList {
 // objects stay small. Large objects add a lookup index on top, so that finding a name stays
 // cheap.
 constexpr int JsonChainCount = 64;
+constexpr int JsonFirstHeads = 4; // heads kept in the table itself
 
 struct JsonMember {
     JsonMember* next;      // in its chain
@@ -80,6 +83,8 @@ struct JsonMemberTable {
     uint32_t headCapacity;
     uint32_t indexMask; // index slots - 1, or 0 while there is no index
     JsonMember** index;
+    JsonChunk* chunks;
+    JsonMember* firstHeads[JsonFirstHeads];
 };
 
 // The chain hash: h = h * 65599 + unit in unsigned 32 bits, units folded under noCase.

@@ -373,12 +373,23 @@ class Parser {
         char16_t c = ReadNonBlank();
         if (c == ']') return;
         while (!failed_) {
-            JsonValue* element = JsonArrayAppend(value);
-            if (!element) {
-                Raise("Out of memory");
-                return;
+            if (c == '"') {
+                // A string goes into the block of its element.
+                const char16_t* text;
+                size_t length;
+                if (!ReadString(&text, &length)) return;
+                if (!json_internal::AppendString(value, text, length, true)) {
+                    Raise("Out of memory");
+                    return;
+                }
+            } else {
+                JsonValue* element = JsonArrayAppend(value);
+                if (!element) {
+                    Raise("Out of memory");
+                    return;
+                }
+                ParseValue(c, element, depth);
             }
-            ParseValue(c, element, depth);
             c = ReadNonBlank();
             if (c == ']') return;
             if (c == ',')
@@ -403,16 +414,43 @@ class Parser {
             const char16_t* name;
             size_t length;
             if (!ReadString(&name, &length)) return;
-            JsonValue* member = json_internal::SetMember(value, name, length);
-            if (!member) {
-                Raise("Out of memory");
-                return;
+            if (name != token_) {
+                // The name lies in the source: read the value first, so that a string value
+                // can share the member's block.
+                if (ReadNonBlank() != ':') {
+                    Raise("Expected a ':' character");
+                    return;
+                }
+                c = ReadNonBlank();
+                if (c == '"') {
+                    const char16_t* text;
+                    size_t textLength;
+                    if (!ReadString(&text, &textLength)) return;
+                    if (!json_internal::SetMemberString(value, name, length, text, textLength,
+                                                        true)) {
+                        Raise("Out of memory");
+                        return;
+                    }
+                } else {
+                    JsonValue* member = json_internal::SetMember(value, name, length);
+                    if (!member) {
+                        Raise("Out of memory");
+                        return;
+                    }
+                    ParseValue(c, member, depth);
+                }
+            } else {
+                JsonValue* member = json_internal::SetMember(value, name, length);
+                if (!member) {
+                    Raise("Out of memory");
+                    return;
+                }
+                if (ReadNonBlank() != ':') {
+                    Raise("Expected a ':' character");
+                    return;
+                }
+                ParseValue(ReadNonBlank(), member, depth);
             }
-            if (ReadNonBlank() != ':') {
-                Raise("Expected a ':' character");
-                return;
-            }
-            ParseValue(ReadNonBlank(), member, depth);
             c = ReadNonBlank();
             if (c == '}') return;
             if (c == ',')

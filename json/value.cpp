@@ -3,9 +3,19 @@
 
 #include "runtime/threads.h"
 
-#include <bit>
 #include <cmath>
 #include <cstring>
+
+// Members and elements are never freed one by one, only with their whole object or array:
+// they are cut from chunks that the container owns, which keeps a container's nodes close
+// together and saves one heap block per node. Chunks grow from 256 bytes to 16 KiB.
+struct JsonChunk {
+    JsonChunk* next;
+    uint32_t used;
+    uint32_t capacity;
+    uint64_t padding[2]; // keeps the data 16-byte aligned
+};
+static_assert(sizeof(JsonChunk) % 16 == 0);
 
 namespace {
 
@@ -15,6 +25,33 @@ int64_t gErrorOffset = -1;
 // Objects get a lookup index once they hold this many members; below it the 64 chains
 // are short enough.
 constexpr int64_t kIndexFrom = 32;
+
+void* ChunkAllocate(JsonChunk** chunks, size_t bytes) {
+    bytes = (bytes + 15) & ~size_t{15};
+    JsonChunk* c = *chunks;
+    if (!c || c->capacity - c->used < bytes) {
+        size_t capacity = c ? (c->capacity < 16384 ? c->capacity * 2 : c->capacity) : 256;
+        if (capacity < bytes) capacity = bytes;
+        if (capacity > UINT32_MAX) return nullptr;
+        auto* fresh = static_cast<JsonChunk*>(RuntimeAllocate(sizeof(JsonChunk) + capacity));
+        if (!fresh) return nullptr;
+        fresh->capacity = uint32_t(capacity);
+        fresh->next = c;
+        *chunks = fresh;
+        c = fresh;
+    }
+    void* p = reinterpret_cast<char*>(c + 1) + c->used;
+    c->used += uint32_t(bytes);
+    return p;
+}
+
+void ChunksFree(JsonChunk* c) {
+    while (c) {
+        JsonChunk* next = c->next;
+        RuntimeFree(c);
+        c = next;
+    }
+}
 
 struct JsonDocument {
     JsonValue* root;
@@ -41,13 +78,21 @@ uint32_t IndexSlot(uint32_t hash, uint32_t mask) {
     return (hash ^ (hash >> 15)) * 0x9E3779B1u >> 8 & mask;
 }
 
+// Bits set, without relying on a processor instruction the baseline target may lack.
+inline int BitCount(uint64_t x) {
+    x = x - (x >> 1 & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + (x >> 2 & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return int(x * 0x0101010101010101ull >> 56);
+}
+
 int UsedChains(const JsonMemberTable* table) {
-    return std::popcount(table->occupied);
+    return BitCount(table->occupied);
 }
 
 // Position of chain c among the heads of the occupied chains.
 int HeadSlot(const JsonMemberTable* table, uint32_t c) {
-    return std::popcount(table->occupied & ((uint64_t{1} << c) - 1));
+    return BitCount(table->occupied & ((uint64_t{1} << c) - 1));
 }
 
 bool RebuildIndex(JsonMemberTable* table, uint32_t slots) {
@@ -83,30 +128,22 @@ JsonMember* FindMember(const JsonMemberTable* table, const char16_t* name, size_
 void FreeContent(JsonValue* value) {
     switch (value->type) {
     case JsonString:
-        RuntimeFree(value->text);
+        if (value->isDouble != json_internal::EmbeddedText) RuntimeFree(value->text);
         break;
     case JsonArray:
         if (JsonElementList* list = value->elements) {
-            for (JsonElement* e = list->first; e;) {
-                JsonElement* next = e->next;
-                FreeContent(&e->value);
-                RuntimeFree(e);
-                e = next;
-            }
+            for (JsonElement* e = list->first; e; e = e->next) FreeContent(&e->value);
+            ChunksFree(list->chunks);
             RuntimeFree(list);
         }
         break;
     case JsonObject:
         if (JsonMemberTable* table = value->members) {
             for (int h = 0; h < UsedChains(table); ++h)
-                for (JsonMember* m = table->heads[h]; m;) {
-                    JsonMember* next = m->next;
-                    FreeContent(&m->value);
-                    RuntimeFree(m); // the name lives in the same block
-                    m = next;
-                }
+                for (JsonMember* m = table->heads[h]; m; m = m->next) FreeContent(&m->value);
+            ChunksFree(table->chunks);
             RuntimeFree(table->index);
-            RuntimeFree(table->heads);
+            if (table->heads != table->firstHeads) RuntimeFree(table->heads);
             RuntimeFree(table);
         }
         break;
@@ -225,15 +262,42 @@ bool JsonSetObject(JsonValue* value) {
     auto* table = static_cast<JsonMemberTable*>(RuntimeAllocate(sizeof(JsonMemberTable)));
     if (!table) return false;
     table->noCase = value->flags != 0;
+    table->heads = table->firstHeads;
+    table->headCapacity = JsonFirstHeads;
     value->type = JsonObject;
     value->members = table;
     return true;
 }
 
+namespace {
+
+// The text of a new string value in the block of its element or member.
+void EmbedText(JsonValue* value, char16_t* at, const char16_t* text, size_t length) {
+    value->type = JsonString;
+    if (!length) return;
+    std::memcpy(at, text, length * sizeof(char16_t));
+    at[length] = 0;
+    value->text = at;
+    value->isDouble = json_internal::EmbeddedText;
+}
+
+size_t TextBytes(size_t length) {
+    return length ? (length + 1) * sizeof(char16_t) : 0;
+}
+
+} // namespace
+
 JsonValue* JsonArrayAppend(JsonValue* array) {
+    return json_internal::AppendString(array, nullptr, 0, false);
+}
+
+JsonValue* json_internal::AppendString(JsonValue* array, const char16_t* text, size_t length,
+                                       bool isString) {
     if (!array || array->type != JsonArray || !array->elements) return nullptr;
-    auto* e = static_cast<JsonElement*>(RuntimeAllocate(sizeof(JsonElement)));
+    auto* e = static_cast<JsonElement*>(
+        ChunkAllocate(&array->elements->chunks, sizeof(JsonElement) + TextBytes(length)));
     if (!e) return nullptr;
+    if (isString) EmbedText(&e->value, reinterpret_cast<char16_t*>(e + 1), text, length);
     JsonElementList* list = array->elements;
     e->value.flags = array->flags;
     e->previous = list->last;
@@ -267,12 +331,18 @@ JsonValue* JsonObjectSetMember(JsonValue* object, const char16_t* name) {
 }
 
 JsonValue* json_internal::SetMember(JsonValue* object, const char16_t* name, size_t length) {
+    return SetMemberString(object, name, length, nullptr, 0, false);
+}
+
+JsonValue* json_internal::SetMemberString(JsonValue* object, const char16_t* name, size_t length,
+                                          const char16_t* text, size_t textLength, bool isString) {
     if (!object || object->type != JsonObject || !object->members) return nullptr;
     JsonMemberTable* table = object->members;
     uint32_t hash = HashOf(name, length, table->noCase != 0);
     if (JsonMember* m = FindMember(table, name, length, hash)) {
         JsonValueClear(&m->value);
         m->value.flags = object->flags;
+        if (isString && !JsonSetStringLength(&m->value, text, textLength)) return nullptr;
         return &m->value;
     }
     if (length > UINT32_MAX) return nullptr;
@@ -280,18 +350,23 @@ JsonValue* json_internal::SetMember(JsonValue* object, const char16_t* name, siz
     int slot = HeadSlot(table, c);
     bool newChain = !(table->occupied >> c & 1);
     if (newChain && uint32_t(UsedChains(table)) == table->headCapacity) {
-        uint32_t capacity = table->headCapacity ? table->headCapacity * 2 : 4;
+        uint32_t capacity = table->headCapacity * 4;
+        bool first = table->heads == table->firstHeads;
         auto** heads = static_cast<JsonMember**>(
-            RuntimeReallocate(table->heads, capacity * sizeof(JsonMember*)));
+            first ? RuntimeAllocate(capacity * sizeof(JsonMember*))
+                  : RuntimeReallocate(table->heads, capacity * sizeof(JsonMember*)));
         if (!heads) return nullptr;
+        if (first) std::memcpy(heads, table->firstHeads, sizeof table->firstHeads);
         table->heads = heads;
         table->headCapacity = capacity;
     }
     auto* m = static_cast<JsonMember*>(
-        RuntimeAllocate(sizeof(JsonMember) + (length + 1) * sizeof(char16_t)));
+        ChunkAllocate(&table->chunks, sizeof(JsonMember) + (length + 1) * sizeof(char16_t) +
+                                          TextBytes(textLength)));
     if (!m) return nullptr;
     m->name = reinterpret_cast<char16_t*>(m + 1);
     if (length) std::memcpy(m->name, name, length * sizeof(char16_t));
+    if (isString) EmbedText(&m->value, m->name + length + 1, text, textLength);
     m->hash = hash;
     m->nameLength = uint32_t(length);
     m->value.flags = object->flags;

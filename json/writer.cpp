@@ -10,12 +10,93 @@ namespace {
 
 constexpr size_t kNumberBuffer = 512;
 
+// The exact decimal digits of doubles from 2^-12 up to below 2^64, the range of nearly all
+// numbers met in practice, rounded to 32 significant digits (half to even, as the C library
+// rounds) and laid out as "%.32g" lays them out, which for this range is always the plain
+// form. x = m / 2^k: the integer part is m >> k; each further 19 digits of the fraction f are
+// the top bits of f * 10^19, which fit in 128 bits while k <= 64. Returns 0 outside the range.
+size_t FormatDoubleFast(double x, char* out) {
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    int field = int(bits >> 52 & 0x7FF);
+    if (field == 0 || field == 0x7FF) return 0;
+    int e = field - 1075;
+    if (e < -64 || e > 11) return 0;
+    uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+    int k = e < 0 ? -e : 0;
+    uint64_t integer = e >= 0 ? m << e : k == 64 ? 0 : m >> k;
+    uint64_t mask = k == 64 ? ~uint64_t{0} : (uint64_t{1} << k) - 1;
+    uint64_t f = e >= 0 ? 0 : m & mask;
+
+    char digits[128];
+    int n = 0;
+    if (integer) n = int(std::to_chars(digits, digits + 24, integer).ptr - digits);
+    int point = n;                // digits before the decimal point
+    int first = integer ? 0 : -1; // the first significant digit
+    while (f && (first < 0 || n - first < 33)) {
+        unsigned __int128 p = static_cast<unsigned __int128>(f) * 10000000000000000000ull;
+        uint64_t chunk = k == 64 ? uint64_t(p >> 64) : uint64_t(p >> k);
+        f = uint64_t(p) & mask;
+        for (int i = 18; i >= 0; --i) {
+            digits[n + i] = char('0' + chunk % 10);
+            chunk /= 10;
+        }
+        if (first < 0)
+            for (int i = n; i < n + 19; ++i)
+                if (digits[i] != '0') {
+                    first = i;
+                    break;
+                }
+        n += 19;
+    }
+    if (n - first > 32) {
+        // Round at the 33rd significant digit: above half up, below down, a tie to even.
+        char next = digits[first + 32];
+        bool rest = f != 0;
+        for (int i = first + 33; i < n && !rest; ++i) rest = digits[i] != '0';
+        bool up = next > '5' || (next == '5' && (rest || (digits[first + 31] - '0') % 2));
+        n = first + 32;
+        if (up) {
+            int i = n - 1;
+            while (i >= first && digits[i] == '9') digits[i--] = '0';
+            if (i >= first) {
+                ++digits[i];
+            } else if (first > 0) {
+                digits[--first] = '1'; // a fraction's leading zero becomes the carry
+            } else {
+                std::memmove(digits + 1, digits, size_t(n));
+                digits[0] = '1';
+                ++n;
+                ++point;
+            }
+        }
+    }
+    while (n > point && digits[n - 1] == '0') --n;
+    char* p = out;
+    if (bits >> 63) *p++ = '-';
+    if (point == 0) {
+        *p++ = '0';
+    } else {
+        std::memcpy(p, digits, size_t(point));
+        p += point;
+    }
+    if (n > point) {
+        *p++ = '.';
+        std::memcpy(p, digits + point, size_t(n - point));
+        p += n - point;
+    }
+    return size_t(p - out);
+}
+
 // A double as the C library's "%.32g" prints it in the "C" locale: 32 significant digits,
 // exactly rounded, trailing zeros dropped, exponent form for exponents below -4 or from 32.
 // A whole number of 2^63 or more would come out as plain digits, which read back as a
 // wrapped 64-bit integer; it takes the exponent form instead, so that it reads back as the
 // same double.
 size_t FormatDouble(double x, char* buffer) {
+    if (size_t length = FormatDoubleFast(x, buffer);
+        length && (x >= -9223372036854775808.0 && x < 9223372036854775808.0))
+        return length;
     auto r = std::to_chars(buffer, buffer + kNumberBuffer - 1, x, std::chars_format::general, 32);
     size_t length = size_t(r.ptr - buffer);
     if ((x >= -9223372036854775808.0 && x < 9223372036854775808.0) ||
@@ -30,9 +111,11 @@ size_t FormatDouble(double x, char* buffer) {
     return size_t(r.ptr - e) + size_t(cut - buffer);
 }
 
-class Writer {
+// The sink is a template parameter so that the library's own UTF-8 buffer is filled inline;
+// callers' sinks are called through their procedure.
+template <class Sink> class Writer {
   public:
-    Writer(const JsonCharSink& sink, bool pretty) : sink_(sink), pretty_(pretty) {}
+    Writer(Sink& sink, bool pretty) : sink_(sink), pretty_(pretty) {}
 
     bool Value(JsonValue* v, int32_t indent) {
         switch (v->type) {
@@ -54,13 +137,9 @@ class Writer {
     }
 
   private:
-    bool Put(uint32_t c) { return sink_.put(sink_.context, c) != 0; }
+    bool Put(uint32_t c) { return sink_.Put(c); }
 
-    bool Ascii(const char* text, size_t length) {
-        for (size_t i = 0; i < length; ++i)
-            if (!Put(static_cast<unsigned char>(text[i]))) return false;
-        return true;
-    }
+    bool Ascii(const char* text, size_t length) { return sink_.PutAscii(text, length); }
 
     bool Spaces(int32_t n) {
         for (int32_t i = 0; i < n; ++i)
@@ -85,9 +164,18 @@ class Writer {
         return Ascii(buffer, FormatDouble(x, buffer));
     }
 
+    static bool Plain(char16_t u) { return u >= 0x20 && u < 0x80 && u != '"' && u != '\\'; }
+
     bool String(const char16_t* text) {
         if (!Put('"')) return false;
         for (const char16_t* p = text; p && *p; ++p) {
+            // Runs of units written as they are go out together.
+            if (Plain(*p)) {
+                const char16_t* run = p;
+                while (Plain(p[1])) ++p;
+                if (!sink_.PutAscii(run, size_t(p - run + 1))) return false;
+                continue;
+            }
             char16_t u = *p;
             uint32_t out = u;
             switch (u) {
@@ -131,54 +219,91 @@ class Writer {
         return Put('"');
     }
 
+    // Trees live in many small blocks: ask for the next one while this one is written.
+    static void Prefetch(const void* p) {
+#if defined(__GNUC__)
+        if (p) {
+            __builtin_prefetch(p);
+            __builtin_prefetch(static_cast<const char*>(p) + 64);
+        }
+#else
+        (void)p;
+#endif
+    }
+
     bool Array(JsonValue* v, int32_t indent) {
-        JsonValue* e = JsonArrayFirst(v);
+        const JsonElement* e = v->elements ? v->elements->first : nullptr;
         if (!e) return Ascii("[]", 2);
         if (!Put('[')) return false;
-        for (bool first = true; e; e = JsonArrayNext(e), first = false) {
+        for (bool first = true; e; e = e->next, first = false) {
+            Prefetch(e->next);
             if (!first && !Put(',')) return false;
             if (pretty_ && !LineBreak(indent + 2)) return false;
-            if (!Value(e, indent + 2)) return false;
+            if (!Value(const_cast<JsonValue*>(&e->value), indent + 2)) return false;
         }
         if (pretty_ && !LineBreak(indent)) return false;
         return Put(']');
     }
 
     bool Object(JsonValue* v, int32_t indent) {
-        JsonMember* m = JsonObjectFirstMember(v);
-        if (!m) return Ascii("{}", 2);
+        const JsonMemberTable* table = v->members;
+        if (!table || !table->occupied) return Ascii("{}", 2);
+        // Members in enumeration order: the chains in use, each from its head.
+        int chains = 0;
+        for (uint64_t bits = table->occupied; bits; bits &= bits - 1) ++chains;
         uint32_t longest = 0;
         if (pretty_)
-            for (JsonMember* n = m; n; n = JsonObjectNextMember(v, n))
-                if (n->nameLength > longest) longest = n->nameLength;
+            for (int h = 0; h < chains; ++h)
+                for (JsonMember* n = table->heads[h]; n; n = n->next)
+                    if (n->nameLength > longest) longest = n->nameLength;
         if (!Put('{')) return false;
         if (pretty_ && !LineBreak(indent + 2)) return false;
-        for (bool first = true; m; m = JsonObjectNextMember(v, m), first = false) {
-            if (!first) {
-                if (!Put(',')) return false;
-                if (pretty_ && !LineBreak(indent + 2)) return false;
-            }
-            if (!String(m->name)) return false;
-            if (pretty_) {
-                if (!Spaces(int32_t(longest - m->nameLength)) || !Put(':') || !Put(' '))
+        bool first = true;
+        for (int h = 0; h < chains; ++h)
+            for (JsonMember* m = table->heads[h]; m; m = m->next, first = false) {
+                Prefetch(m->next ? m->next : h + 1 < chains ? table->heads[h + 1] : nullptr);
+                if (!first) {
+                    if (!Put(',')) return false;
+                    if (pretty_ && !LineBreak(indent + 2)) return false;
+                }
+                if (!String(m->name)) return false;
+                if (pretty_) {
+                    if (!Spaces(int32_t(longest - m->nameLength)) || !Put(':') || !Put(' '))
+                        return false;
+                } else if (!Put(':')) {
                     return false;
-            } else if (!Put(':')) {
-                return false;
+                }
+                if (!Value(&m->value, indent + 4)) return false;
             }
-            if (!Value(&m->value, indent + 4)) return false;
-        }
         if (pretty_ && !LineBreak(indent)) return false;
         return Put('}');
     }
 
-    const JsonCharSink& sink_;
+    Sink& sink_;
     bool pretty_;
+};
+
+struct CallbackSink {
+    const JsonCharSink& sink;
+    bool Put(uint32_t c) { return sink.put(sink.context, c) != 0; }
+    template <class Unit> bool PutAscii(const Unit* run, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            if (!Put(uint32_t(run[i]))) return false;
+        return true;
+    }
 };
 
 } // namespace
 
 int JsonWriteValue(JsonValue* value, const JsonCharSink& sink, int32_t indent, int32_t flags) {
     if (!value || !sink.put) return 0;
-    Writer writer(sink, (flags & JsonPrettyPrint) != 0);
+    CallbackSink callback{sink};
+    Writer<CallbackSink> writer(callback, (flags & JsonPrettyPrint) != 0);
     return writer.Value(value, indent) ? 1 : 0;
+}
+
+bool json_internal::WriteUtf8(JsonValue* value, Utf8Sink& sink, int32_t flags) {
+    if (!value) return false;
+    Writer<Utf8Sink> writer(sink, (flags & JsonPrettyPrint) != 0);
+    return writer.Value(value, 0);
 }

@@ -53,6 +53,16 @@ TEST_F(JsonWriterTest, Numbers) {
         {-9223372036854775808.0, "-9223372036854775808"},
         {9223372036854774784.0, "9223372036854774784"},
         {123456789.0, "123456789"},
+        // Exactly 33 significant digits ending in 5: the tie goes to the even digit.
+        {1.0 + 0x1p-32, "1.0000000002328306436538696289062"},
+        {1.0 + 3 * 0x1p-32, "1.0000000006984919309616088867188"},
+        {0x1p-12, "0.000244140625"},
+        {0x1p-13, "0.0001220703125"},
+        {18446744073709549568.0, "1.8446744073709549568e+19"},
+        {1023.54, "1023.5399999999999636202119290829"},
+        {-0.3, "-0.29999999999999998889776975374843"},
+        {0.9999999999999999, "0.99999999999999988897769753748435"},
+        {9.999999999999999e22, "9.9999999999999991611392e+22"},
     };
     for (const Case& c : cases) EXPECT_EQ(DoubleText(c.x), c.text) << c.x;
 
@@ -72,10 +82,14 @@ TEST_F(JsonWriterTest, DoublesPrintAsThirtyTwoSignificantDigits) {
     // Random doubles over the whole range, checked against the exact digits: read back,
     // they must give the same double, and have at most 32 significant digits.
     std::mt19937_64 random(12345);
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 40000; ++i) {
+        // Half of them any bit pattern, half ordinary values of every size.
         uint64_t bits = random();
         double x;
         std::memcpy(&x, &bits, sizeof x);
+        if (i % 2)
+            x = double(int64_t(random() % 2000000000) - 1000000000) /
+                double(uint64_t{1} << (random() % 60));
         if (!std::isfinite(x) || x == 0) continue;
         std::string text = DoubleText(x);
         double back = 0;
