@@ -6,6 +6,9 @@
 
 #include <cstring>
 
+// String fields hold a RuntimeString, which is one pointer to its text.
+static_assert(sizeof(RuntimeString) == sizeof(char16_t*));
+
 namespace {
 
 struct Field {

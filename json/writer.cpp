@@ -16,6 +16,11 @@ constexpr size_t kNumberBuffer = 512;
 // form. x = m / 2^k: the integer part is m >> k; each further 19 digits of the fraction f are
 // the top bits of f * 10^19, which fit in 128 bits while k <= 64. Returns 0 outside the range.
 size_t FormatDoubleFast(double x, char* out) {
+#if !defined(__SIZEOF_INT128__)
+    (void)x;
+    (void)out;
+    return 0; // no 128-bit products here: the general path does it all
+#else
     uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     int field = int(bits >> 52 & 0x7FF);
@@ -86,6 +91,7 @@ size_t FormatDoubleFast(double x, char* out) {
         p += n - point;
     }
     return size_t(p - out);
+#endif
 }
 
 // A double as the C library's "%.32g" prints it in the "C" locale: 32 significant digits,

@@ -1,6 +1,7 @@
 #include "roundtrip.h"
 
 #include "json/json.h"
+#include "json/json_internal.h"
 
 #include <cmath>
 #include <cstring>
@@ -23,6 +24,43 @@ bool NumbersEquivalent(const JsonValue* a, const JsonValue* b) {
                int64_t(x) == b->integer;
     }
     return std::memcmp(&x, &b->real, sizeof x) == 0;
+}
+
+bool LoneSurrogate(const char16_t* text) {
+    for (const char16_t* p = text; p && *p; ++p) {
+        if (*p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
+            ++p;
+        else if (*p >= 0xD800 && *p <= 0xDFFF)
+            return true;
+    }
+    return false;
+}
+
+// Whether some text of the tree holds a surrogate without its partner (which a UTF-8 file
+// cannot carry: it is saved as U+FFFD).
+bool HasLoneSurrogate(const JsonValue* v) {
+    if (v->type == JsonString) return LoneSurrogate(v->text);
+    for (JsonValue* e = JsonArrayFirst(v); e; e = JsonArrayNext(e))
+        if (HasLoneSurrogate(e)) return true;
+    for (JsonMember* m = JsonObjectFirstMember(v); m; m = JsonObjectNextMember(v, m))
+        if (LoneSurrogate(m->name) || HasLoneSurrogate(&m->value)) return true;
+    return false;
+}
+
+bool FlushToString(json_internal::Utf8Sink* sink) {
+    static_cast<std::string*>(sink->context)
+        ->append(reinterpret_cast<char*>(sink->buffer), size_t(sink->fill));
+    sink->fill = 0;
+    return true;
+}
+
+// The bytes a save would put into the file.
+std::string WriteUtf8Text(JsonValue* value, int32_t flags) {
+    std::string out;
+    uint8_t block[json_internal::Utf8Sink::Size];
+    json_internal::Utf8Sink sink{block, 0, FlushToString, &out};
+    if (!json_internal::WriteUtf8(value, sink, flags) || !FlushToString(&sink)) return {};
+    return out;
 }
 
 } // namespace
@@ -79,6 +117,21 @@ std::string JsonRoundTrip(const uint8_t* data, size_t size) {
         if (!JsonTreesEquivalent(JsonRoot(kFirst), JsonRoot(kSecond))) {
             problem = flags ? "pretty text reads back differently"
                             : "compact text reads back differently";
+            break;
+        }
+        // The same through the UTF-8 bytes of a save.
+        std::string bytes = WriteUtf8Text(JsonRoot(kFirst), flags);
+        if (bytes.find('\0') != std::string::npos) {
+            problem = "a 0 byte in the saved bytes";
+            break;
+        }
+        if (HasLoneSurrogate(JsonRoot(kFirst))) continue;
+        if (!JsonParseMemory(kSecond, bytes.data(), int64_t(bytes.size()), 0)) {
+            problem = std::string("the saved bytes do not parse: ") + JsonLastError()->message;
+            break;
+        }
+        if (!JsonTreesEquivalent(JsonRoot(kFirst), JsonRoot(kSecond))) {
+            problem = "the saved bytes read back differently";
             break;
         }
     }
