@@ -17,13 +17,16 @@ intptr_t StoreDocument(int64_t number, JsonValue* root);
 // JsonObjectSetMember with a name of length units (no terminator needed).
 JsonValue* SetMember(JsonValue* object, const char16_t* name, size_t length);
 
-// The parser's shortcuts for string values: the text goes into the block of its new member
-// or element (a repeated member gets it on its own). isString false: a JsonNull as usual.
-// Such a text is marked by isDouble == EmbeddedText and is not freed on its own.
-constexpr uint16_t EmbeddedText = 2;
-JsonValue* SetMemberString(JsonValue* object, const char16_t* name, size_t length,
-                           const char16_t* text, size_t textLength, bool isString);
-JsonValue* AppendString(JsonValue* array, const char16_t* text, size_t length, bool isString);
+// The parser's shortcuts: a new member or element whose value starts as a string (text of
+// textLength units), an empty object or an empty array, with the text or the container's
+// record in the same block as the member or element. Such a value is marked by isDouble ==
+// Embedded, and that part is not freed on its own. A repeated member name gets its value the
+// ordinary way.
+enum class NewValue { Null, String, Object, Array };
+constexpr uint16_t Embedded = 2;
+JsonValue* SetMemberValue(JsonValue* object, const char16_t* name, size_t length, NewValue kind,
+                          const char16_t* text, size_t textLength);
+JsonValue* AppendValue(JsonValue* array, NewValue kind, const char16_t* text, size_t length);
 
 // Decodes UTF-8 into UTF-16 as the system's conversion does: every maximal invalid
 // subsequence becomes U+FFFD. out needs room for length units (never more are written);

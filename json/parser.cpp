@@ -365,31 +365,45 @@ class Parser {
         return magnitude + exponent > 0;
     }
 
-    void ReadArray(JsonValue* value, int32_t depth) {
-        if (!JsonSetArray(value)) {
+    // The value starting with c as a new element of array (name null) or member of object:
+    // a string's text or a container's record shares the new node's block.
+    void ParseNew(char16_t c, JsonValue* container, const char16_t* name, size_t nameLength,
+                  int32_t depth) {
+        using json_internal::NewValue;
+        auto add = [&](NewValue kind, const char16_t* text, size_t length) {
+            JsonValue* v = name ? json_internal::SetMemberValue(container, name, nameLength, kind,
+                                                                text, length)
+                                : json_internal::AppendValue(container, kind, text, length);
+            if (!v) Raise("Out of memory");
+            return v;
+        };
+        if (c == '"') {
+            const char16_t* text;
+            size_t length;
+            if (ReadString(&text, &length)) add(NewValue::String, text, length);
+        } else if (c == '[' || c == '{') {
+            if (depth >= JsonMaxDepth) {
+                Raise("Nesting too deep");
+                return;
+            }
+            JsonValue* v = add(c == '[' ? NewValue::Array : NewValue::Object, nullptr, 0);
+            if (v && c == '[') ReadArray(v, depth + 1, true);
+            if (v && c == '{') ReadObject(v, depth + 1, true);
+        } else if (JsonValue* v = add(NewValue::Null, nullptr, 0)) {
+            ParseValue(c, v, depth);
+        }
+    }
+
+    // After "["; prepared: the value is already an empty array.
+    void ReadArray(JsonValue* value, int32_t depth, bool prepared = false) {
+        if (!prepared && !JsonSetArray(value)) {
             Raise("Out of memory");
             return;
         }
         char16_t c = ReadNonBlank();
         if (c == ']') return;
         while (!failed_) {
-            if (c == '"') {
-                // A string goes into the block of its element.
-                const char16_t* text;
-                size_t length;
-                if (!ReadString(&text, &length)) return;
-                if (!json_internal::AppendString(value, text, length, true)) {
-                    Raise("Out of memory");
-                    return;
-                }
-            } else {
-                JsonValue* element = JsonArrayAppend(value);
-                if (!element) {
-                    Raise("Out of memory");
-                    return;
-                }
-                ParseValue(c, element, depth);
-            }
+            ParseNew(c, value, nullptr, 0, depth);
             c = ReadNonBlank();
             if (c == ']') return;
             if (c == ',')
@@ -399,8 +413,9 @@ class Parser {
         }
     }
 
-    void ReadObject(JsonValue* value, int32_t depth) {
-        if (!JsonSetObject(value)) {
+    // After "{"; prepared: the value is already an empty object.
+    void ReadObject(JsonValue* value, int32_t depth, bool prepared = false) {
+        if (!prepared && !JsonSetObject(value)) {
             Raise("Out of memory");
             return;
         }
@@ -415,30 +430,13 @@ class Parser {
             size_t length;
             if (!ReadString(&name, &length)) return;
             if (name != token_) {
-                // The name lies in the source: read the value first, so that a string value
-                // can share the member's block.
+                // The name lies in the source, where it stays while the value is read: the
+                // member is made once the value's start is known.
                 if (ReadNonBlank() != ':') {
                     Raise("Expected a ':' character");
                     return;
                 }
-                c = ReadNonBlank();
-                if (c == '"') {
-                    const char16_t* text;
-                    size_t textLength;
-                    if (!ReadString(&text, &textLength)) return;
-                    if (!json_internal::SetMemberString(value, name, length, text, textLength,
-                                                        true)) {
-                        Raise("Out of memory");
-                        return;
-                    }
-                } else {
-                    JsonValue* member = json_internal::SetMember(value, name, length);
-                    if (!member) {
-                        Raise("Out of memory");
-                        return;
-                    }
-                    ParseValue(c, member, depth);
-                }
+                ParseNew(ReadNonBlank(), value, name, length, depth);
             } else {
                 JsonValue* member = json_internal::SetMember(value, name, length);
                 if (!member) {

@@ -128,13 +128,13 @@ JsonMember* FindMember(const JsonMemberTable* table, const char16_t* name, size_
 void FreeContent(JsonValue* value) {
     switch (value->type) {
     case JsonString:
-        if (value->isDouble != json_internal::EmbeddedText) RuntimeFree(value->text);
+        if (value->isDouble != json_internal::Embedded) RuntimeFree(value->text);
         break;
     case JsonArray:
         if (JsonElementList* list = value->elements) {
             for (JsonElement* e = list->first; e; e = e->next) FreeContent(&e->value);
             ChunksFree(list->chunks);
-            RuntimeFree(list);
+            if (value->isDouble != json_internal::Embedded) RuntimeFree(list);
         }
         break;
     case JsonObject:
@@ -144,7 +144,7 @@ void FreeContent(JsonValue* value) {
             ChunksFree(table->chunks);
             RuntimeFree(table->index);
             if (table->heads != table->firstHeads) RuntimeFree(table->heads);
-            RuntimeFree(table);
+            if (value->isDouble != json_internal::Embedded) RuntimeFree(table);
         }
         break;
     default:
@@ -271,35 +271,85 @@ bool JsonSetObject(JsonValue* value) {
 
 namespace {
 
-// The text of a new string value in the block of its element or member.
-void EmbedText(JsonValue* value, char16_t* at, const char16_t* text, size_t length) {
-    value->type = JsonString;
-    if (!length) return;
-    std::memcpy(at, text, length * sizeof(char16_t));
-    at[length] = 0;
-    value->text = at;
-    value->isDouble = json_internal::EmbeddedText;
+using json_internal::NewValue;
+
+// Room in a new member's or element's block for what its value starts with.
+size_t ExtraBytes(NewValue kind, size_t textLength) {
+    switch (kind) {
+    case NewValue::String:
+        return textLength ? (textLength + 1) * sizeof(char16_t) : 0;
+    case NewValue::Object:
+        return sizeof(JsonMemberTable) + 8;
+    case NewValue::Array:
+        return sizeof(JsonElementList) + 8;
+    default:
+        return 0;
+    }
 }
 
-size_t TextBytes(size_t length) {
-    return length ? (length + 1) * sizeof(char16_t) : 0;
+// Starts a new value in the block of its element or member (at is the free room there);
+// value->flags are already set. Such a text or container record is marked Embedded and is
+// not freed on its own.
+void Embed(JsonValue* value, char* at, NewValue kind, const char16_t* text, size_t length) {
+    // Records go to the next multiple of 8 (ExtraBytes allows for it); texts need only 2.
+    if (kind == NewValue::Object || kind == NewValue::Array)
+        at = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(at) + 7) & ~uintptr_t{7});
+    switch (kind) {
+    case NewValue::String:
+        value->type = JsonString;
+        if (!length) return;
+        std::memcpy(at, text, length * sizeof(char16_t));
+        reinterpret_cast<char16_t*>(at)[length] = 0;
+        value->text = reinterpret_cast<char16_t*>(at);
+        break;
+    case NewValue::Object: {
+        auto* table = reinterpret_cast<JsonMemberTable*>(at);
+        table->noCase = value->flags != 0;
+        table->heads = table->firstHeads;
+        table->headCapacity = JsonFirstHeads;
+        value->type = JsonObject;
+        value->members = table;
+        break;
+    }
+    case NewValue::Array:
+        value->type = JsonArray;
+        value->elements = reinterpret_cast<JsonElementList*>(at);
+        break;
+    default:
+        return;
+    }
+    value->isDouble = json_internal::Embedded;
+}
+
+// The same for a member that already existed (its value just cleared).
+bool Start(JsonValue* value, NewValue kind, const char16_t* text, size_t length) {
+    switch (kind) {
+    case NewValue::String:
+        return JsonSetStringLength(value, text, length);
+    case NewValue::Object:
+        return JsonSetObject(value);
+    case NewValue::Array:
+        return JsonSetArray(value);
+    default:
+        return true;
+    }
 }
 
 } // namespace
 
 JsonValue* JsonArrayAppend(JsonValue* array) {
-    return json_internal::AppendString(array, nullptr, 0, false);
+    return json_internal::AppendValue(array, NewValue::Null, nullptr, 0);
 }
 
-JsonValue* json_internal::AppendString(JsonValue* array, const char16_t* text, size_t length,
-                                       bool isString) {
+JsonValue* json_internal::AppendValue(JsonValue* array, NewValue kind, const char16_t* text,
+                                      size_t length) {
     if (!array || array->type != JsonArray || !array->elements) return nullptr;
     auto* e = static_cast<JsonElement*>(
-        ChunkAllocate(&array->elements->chunks, sizeof(JsonElement) + TextBytes(length)));
+        ChunkAllocate(&array->elements->chunks, sizeof(JsonElement) + ExtraBytes(kind, length)));
     if (!e) return nullptr;
-    if (isString) EmbedText(&e->value, reinterpret_cast<char16_t*>(e + 1), text, length);
-    JsonElementList* list = array->elements;
     e->value.flags = array->flags;
+    Embed(&e->value, reinterpret_cast<char*>(e + 1), kind, text, length);
+    JsonElementList* list = array->elements;
     e->previous = list->last;
     if (list->last)
         list->last->next = e;
@@ -331,18 +381,18 @@ JsonValue* JsonObjectSetMember(JsonValue* object, const char16_t* name) {
 }
 
 JsonValue* json_internal::SetMember(JsonValue* object, const char16_t* name, size_t length) {
-    return SetMemberString(object, name, length, nullptr, 0, false);
+    return SetMemberValue(object, name, length, NewValue::Null, nullptr, 0);
 }
 
-JsonValue* json_internal::SetMemberString(JsonValue* object, const char16_t* name, size_t length,
-                                          const char16_t* text, size_t textLength, bool isString) {
+JsonValue* json_internal::SetMemberValue(JsonValue* object, const char16_t* name, size_t length,
+                                         NewValue kind, const char16_t* text, size_t textLength) {
     if (!object || object->type != JsonObject || !object->members) return nullptr;
     JsonMemberTable* table = object->members;
     uint32_t hash = HashOf(name, length, table->noCase != 0);
     if (JsonMember* m = FindMember(table, name, length, hash)) {
         JsonValueClear(&m->value);
         m->value.flags = object->flags;
-        if (isString && !JsonSetStringLength(&m->value, text, textLength)) return nullptr;
+        if (!Start(&m->value, kind, text, textLength)) return nullptr;
         return &m->value;
     }
     if (length > UINT32_MAX) return nullptr;
@@ -362,14 +412,14 @@ JsonValue* json_internal::SetMemberString(JsonValue* object, const char16_t* nam
     }
     auto* m = static_cast<JsonMember*>(
         ChunkAllocate(&table->chunks, sizeof(JsonMember) + (length + 1) * sizeof(char16_t) +
-                                          TextBytes(textLength)));
+                                          ExtraBytes(kind, textLength)));
     if (!m) return nullptr;
     m->name = reinterpret_cast<char16_t*>(m + 1);
     if (length) std::memcpy(m->name, name, length * sizeof(char16_t));
-    if (isString) EmbedText(&m->value, m->name + length + 1, text, textLength);
     m->hash = hash;
     m->nameLength = uint32_t(length);
     m->value.flags = object->flags;
+    Embed(&m->value, reinterpret_cast<char*>(m->name + length + 1), kind, text, textLength);
     if (newChain) {
         std::memmove(table->heads + slot + 1, table->heads + slot,
                      size_t(UsedChains(table) - slot) * sizeof(JsonMember*));

@@ -243,6 +243,7 @@ template <class Sink> class Writer {
         if (!Put('[')) return false;
         for (bool first = true; e; e = e->next, first = false) {
             Prefetch(e->next);
+            if (e->value.type >= JsonArray) Prefetch(e->value.elements);
             if (!first && !Put(',')) return false;
             if (pretty_ && !LineBreak(indent + 2)) return false;
             if (!Value(const_cast<JsonValue*>(&e->value), indent + 2)) return false;
@@ -268,6 +269,7 @@ template <class Sink> class Writer {
         for (int h = 0; h < chains; ++h)
             for (JsonMember* m = table->heads[h]; m; m = m->next, first = false) {
                 Prefetch(m->next ? m->next : h + 1 < chains ? table->heads[h + 1] : nullptr);
+                if (m->value.type >= JsonArray) Prefetch(m->value.members);
                 if (!first) {
                     if (!Put(',')) return false;
                     if (pretty_ && !LineBreak(indent + 2)) return false;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -147,6 +148,76 @@ TEST_F(JsonParserTest, StringsAndEscapes) {
     }
     ASSERT_TRUE(ParseInto(0, R"({"a\nb":1, "plain":2})"));
     EXPECT_NE(JsonObjectFind(JsonRoot(0), u"a\nb"), nullptr);
+}
+
+TEST_F(JsonParserTest, EveryValueKeepsItsOwnContent) {
+    // Strings and containers of many sizes side by side, in arrays and objects, each read
+    // back on its own after the whole text is parsed.
+    std::string array = "[", object = "{";
+    std::vector<std::u16string> texts;
+    for (int i = 0; i < 60; ++i) {
+        std::u16string t;
+        std::string json;
+        for (int k = 0; k < i; ++k) {
+            static const char16_t units[] = {u'a', u'\u00E9', u'\u6771', u'"', u'z'};
+            char16_t u = units[(i + k) % 5];
+            t += u;
+            json += u == u'"'   ? "\\\""
+                    : u < 0x80  ? std::string(1, char(u))
+                    : u == 0xE9 ? "\\u00e9"
+                                : "\\u6771";
+        }
+        texts.push_back(t);
+        std::string item = "\"" + json + "\"";
+        if (i % 3 == 1) item = "[" + item + ",{\"in\":" + item + "}]";
+        if (i % 3 == 2) item = "{\"in\":[" + item + "]}";
+        array += (i ? "," : "") + item;
+        object += (i ? ",\"m" : "\"m") + std::to_string(i) + "\":" + item;
+    }
+    array += "]";
+    object += "}";
+    ASSERT_TRUE(ParseInto(0, array)) << JsonLastError()->message;
+    ASSERT_TRUE(ParseInto(1, object)) << JsonLastError()->message;
+    auto text = [](const JsonValue* v, int i) -> const JsonValue* {
+        if (i % 3 == 1) return JsonArrayFirst(v);
+        if (i % 3 == 2) return JsonArrayFirst(JsonObjectFind(v, u"in"));
+        return v;
+    };
+    int i = 0;
+    for (JsonValue* e = JsonArrayFirst(JsonRoot(0)); e; e = JsonArrayNext(e), ++i) {
+        EXPECT_EQ(Show(JsonGetString(text(e, i))), Show(texts[i])) << i;
+        JsonValue* m = JsonObjectFind(JsonRoot(1), U16("m" + std::to_string(i)).c_str());
+        ASSERT_NE(m, nullptr) << i;
+        EXPECT_EQ(Show(JsonGetString(text(m, i))), Show(texts[i])) << i;
+        if (i % 3 == 1) {
+            JsonValue* inner = JsonObjectFind(JsonArrayNext(JsonArrayFirst(m)), u"in");
+            EXPECT_EQ(Show(JsonGetString(inner)), Show(texts[i])) << i;
+        }
+    }
+    EXPECT_EQ(i, 60);
+
+    // Every fit of name and text lengths within a member's block.
+    std::string all = "{";
+    for (int length = 3; length <= 6; ++length)
+        for (int t = 0; t < 25; ++t) {
+            std::string name =
+                "n" + std::to_string(100 + t).substr(1) + std::string("xyz", length - 3);
+            all += (all.size() > 1 ? ",\"" : "\"") + name + "\":\"" + std::string(t, 'v') + "\"";
+        }
+    ASSERT_TRUE(ParseInto(2, all + "}"));
+    for (int length = 3; length <= 6; ++length)
+        for (int t = 0; t < 25; ++t) {
+            std::string name =
+                "n" + std::to_string(100 + t).substr(1) + std::string("xyz", length - 3);
+            EXPECT_EQ(Show(JsonGetString(JsonObjectFind(JsonRoot(2), U16(name).c_str()))),
+                      std::string(t, 'v'))
+                << name;
+        }
+    // Values replaced later are independent of the blocks they started in.
+    JsonValue* first = JsonObjectFind(JsonRoot(1), u"m5");
+    JsonSetObject(first);
+    JsonSetString(JsonObjectSetMember(first, u"x"), u"new");
+    EXPECT_EQ(Written(1).find(R"("m5":{"x":"new"})") != std::string::npos, true);
 }
 
 TEST_F(JsonParserTest, StructuresAndRepeatedNames) {
