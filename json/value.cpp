@@ -400,7 +400,7 @@ JsonValue* json_internal::SetMemberValue(JsonValue* object, const char16_t* name
     int slot = HeadSlot(table, c);
     bool newChain = !(table->occupied >> c & 1);
     if (newChain && uint32_t(UsedChains(table)) == table->headCapacity) {
-        uint32_t capacity = table->headCapacity * 4;
+        uint32_t capacity = table->headCapacity * 4 < 64 ? table->headCapacity * 4 : 64;
         bool first = table->heads == table->firstHeads;
         auto** heads = static_cast<JsonMember**>(
             first ? RuntimeAllocate(capacity * sizeof(JsonMember*))

@@ -10,6 +10,28 @@ namespace {
 
 constexpr size_t kNumberBuffer = 512;
 
+// Exactly 9 (Write9) or 19 (Write19) decimal digits of v, with leading zeros, two at a time.
+const char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233"
+                           "34353637383940414243444546474849505152535455565758596061626364656667"
+                           "6869707172737475767778798081828384858687888990919293949596979899";
+
+void Write9(char* out, uint32_t v) {
+    out[0] = char('0' + v / 100000000);
+    v %= 100000000;
+    uint32_t high = v / 10000, low = v % 10000;
+    std::memcpy(out + 1, kDigitPairs + 2 * (high / 100), 2);
+    std::memcpy(out + 3, kDigitPairs + 2 * (high % 100), 2);
+    std::memcpy(out + 5, kDigitPairs + 2 * (low / 100), 2);
+    std::memcpy(out + 7, kDigitPairs + 2 * (low % 100), 2);
+}
+
+void Write19(char* out, uint64_t v) {
+    out[0] = char('0' + v / 1000000000000000000ull);
+    v %= 1000000000000000000ull;
+    Write9(out + 1, uint32_t(v / 1000000000));
+    Write9(out + 10, uint32_t(v % 1000000000));
+}
+
 // The exact decimal digits of doubles from 2^-12 up to below 2^64, the range of nearly all
 // numbers met in practice, rounded to 32 significant digits (half to even, as the C library
 // rounds) and laid out as "%.32g" lays them out, which for this range is always the plain
@@ -42,10 +64,7 @@ size_t FormatDoubleFast(double x, char* out) {
         unsigned __int128 p = static_cast<unsigned __int128>(f) * 10000000000000000000ull;
         uint64_t chunk = k == 64 ? uint64_t(p >> 64) : uint64_t(p >> k);
         f = uint64_t(p) & mask;
-        for (int i = 18; i >= 0; --i) {
-            digits[n + i] = char('0' + chunk % 10);
-            chunk /= 10;
-        }
+        Write19(digits + n, chunk);
         if (first < 0)
             for (int i = n; i < n + 19; ++i)
                 if (digits[i] != '0') {
