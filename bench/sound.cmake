@@ -1,0 +1,5 @@
+if(TARGET morlett_sound)
+  add_executable(sound_bench ${CMAKE_CURRENT_LIST_DIR}/sound_bench.cpp)
+  morlett_target_settings(sound_bench)
+  target_link_libraries(sound_bench PRIVATE morlett_sound)
+endif()

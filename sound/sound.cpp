@@ -1,0 +1,485 @@
+#include "sound.h"
+
+#include "miniaudio_config.h"
+#include "runtime/platform.h"
+#include "sound_internal.h"
+#include "wave.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+
+std::atomic<uint32_t> gSoundIdleCheckMs{2000};
+std::atomic<uint32_t> gSoundIdleLimitMs{10000};
+std::atomic<bool> gSoundFailDeviceStart{false};
+
+namespace {
+
+constexpr int32_t kVoiceCount = 64;
+constexpr int32_t kSlotRecordSize = 128;
+constexpr int32_t kSlotStep = 64;
+
+// One numbered sound. The data size comes first: the record is live while it is non-zero.
+struct SoundSlot {
+    int64_t dataSize;
+    ma_audio_buffer_config buffer; // what every voice of this sound plays from
+    void* stream;                  // streamed sounds do not exist in this program
+    uint8_t* pcm;                  // our own copy of the samples
+    double defaultVolume;          // 0..100
+    int32_t pan;                   // -100..100
+    int32_t frequency;             // Hz
+    int32_t baseRate;              // the clip's own sample rate
+    uint64_t startFrame;
+    uint16_t bitsPerSample;
+    uint16_t channels;
+};
+static_assert(sizeof(SoundSlot) <= kSlotRecordSize, "a sound must fit its table record");
+
+struct SoundVoice {
+    ma_sound sound;
+    ma_audio_buffer source; // refers to the slot's samples, copies nothing
+    int64_t number;
+    int32_t flags;
+    int32_t index;
+    // Written by the audio thread when the voice ends, read by callers and the watcher.
+    std::atomic<uint8_t> inUse;
+    std::atomic<uint8_t> ended; // ended by itself; its engine sound still awaits release
+};
+
+// The library's state. One lock serialises every operation, because the program plays on
+// one sound number from two threads: without it a load on one thread could free the
+// samples a play on the other is about to hand to the engine. The voice end procedure
+// runs on the audio thread and takes no lock, so waiting for that thread while holding
+// the lock (ma_sound_uninit, ma_device_stop) cannot deadlock.
+std::atomic<bool> gStartedOnce{false};
+std::atomic<bool> gInitialised{false};
+std::atomic<bool> gStopped{false};
+ObjectTable* gSounds = nullptr;
+ObjectTable* gStartResult = nullptr;
+SoundVoice* gVoices = nullptr;
+int32_t gVoiceCount = 0;
+SoundOutput gOutput = SoundOutput::DefaultDevice;
+
+ma_engine gEngine;
+ma_context gContext;
+bool gOwnContext = false;
+std::atomic<ma_device*> gDevice{nullptr};
+
+std::recursive_mutex& LibraryLock() {
+    // Never destroyed: the application's watcher thread may still call in while the
+    // process exits.
+    static auto* lock = new std::recursive_mutex;
+    return *lock;
+}
+
+// ---- Voices ------------------------------------------------------------------------------
+
+void ReleaseEngineSound(SoundVoice& voice) {
+    // Returns only once the audio thread has let go of the sound, so any end procedure
+    // for it has finished; the marks are settled after that.
+    ma_sound_uninit(&voice.sound);
+    ma_audio_buffer_uninit(&voice.source);
+    voice.ended = 0;
+}
+
+void VoiceEnded(void* argument, ma_sound*) {
+    auto* voice = static_cast<SoundVoice*>(argument);
+    // The ended mark goes first: a voice that looks free always shows whether it still
+    // holds an engine sound.
+    voice->ended = 1;
+    voice->inUse = 0;
+}
+
+void StopVoices(int64_t number) {
+    for (int32_t i = 0; i < gVoiceCount; ++i) {
+        SoundVoice& voice = gVoices[i];
+        if (!voice.inUse || voice.number != number) continue;
+        ReleaseEngineSound(voice);
+        voice.inUse = 0;
+    }
+}
+
+bool StartDevice() {
+    ma_device* device = gDevice;
+    if (!device || ma_device_is_started(device)) return true;
+    if (gSoundFailDeviceStart) return false;
+    return ma_device_start(device) == MA_SUCCESS;
+}
+
+SoundVoice* TakeVoice() {
+    for (int32_t i = 0; i < gVoiceCount; ++i) {
+        SoundVoice& voice = gVoices[i];
+        if (voice.inUse) continue;
+        voice.inUse = 1;
+        voice.index = i;
+        // Without a running device the voice would never advance, never end, and a caller
+        // waiting for it would wait for ever: give the voice back and fail the play.
+        if (!StartDevice()) {
+            voice.inUse = 0;
+            return nullptr;
+        }
+        if (voice.ended) ReleaseEngineSound(voice);
+        return &voice;
+    }
+    return nullptr;
+}
+
+void ApplyPitch(SoundVoice& voice, int32_t frequency, int32_t baseRate) {
+    float pitch = static_cast<float>(static_cast<double>(frequency) / baseRate);
+    // A frequency of 0 leaves the voice at the pitch it has.
+    if (pitch > 0) ma_sound_set_pitch(&voice.sound, pitch);
+}
+
+// ---- Sounds ------------------------------------------------------------------------------
+
+SoundSlot* SlotOf(int64_t number) {
+    return static_cast<SoundSlot*>(ObjectGet(gSounds, number));
+}
+
+// The sound table's release procedure.
+void ReleaseSound(int64_t number) {
+    SoundSlot* slot = SlotOf(number);
+    if (!slot) return;
+    StopVoices(number);
+    RuntimeFree(slot->pcm);
+    ObjectRelease(gSounds, number);
+}
+
+// Whether an operation may go ahead; the caller holds the library lock.
+bool Running() {
+    return gInitialised && !gStopped;
+}
+
+// ---- Idle watcher ------------------------------------------------------------------------
+
+struct IdleWatcher {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool stop = false;
+    std::thread thread;
+};
+IdleWatcher* gWatcher = nullptr;
+
+bool AnyVoiceInUse() {
+    for (int32_t i = 0; i < gVoiceCount; ++i)
+        if (gVoices[i].inUse) return true;
+    return false;
+}
+
+// Stops the device once no voice has been in use for the idle limit, so that an idle
+// program costs no audio processing; the next play starts it again.
+void DeviceIdleWatcher(IdleWatcher* watcher) {
+    bool idle = false;
+    uint32_t idleSince = 0;
+    for (;;) {
+        {
+            std::unique_lock wait(watcher->lock);
+            auto period = std::chrono::milliseconds(gSoundIdleCheckMs.load());
+            if (watcher->wake.wait_for(wait, period, [watcher] { return watcher->stop; })) return;
+        }
+        std::lock_guard guard(LibraryLock());
+        ma_device* device = gDevice;
+        if (!device) return;
+        if (!ma_device_is_started(device)) continue;
+        if (AnyVoiceInUse()) {
+            idle = false;
+            continue;
+        }
+        uint32_t now = platform::TickCount();
+        if (!idle) {
+            idle = true;
+            idleSince = now;
+        } else if (now - idleSince > gSoundIdleLimitMs) { // unsigned: right across wrap-around
+            ma_device_stop(device);
+            idle = false;
+        }
+    }
+}
+
+void StartIdleWatcher() {
+    void* memory = RuntimeAllocate(sizeof(IdleWatcher));
+    if (!memory) return;
+    auto* watcher = new (memory) IdleWatcher;
+    try {
+        watcher->thread = std::thread(DeviceIdleWatcher, watcher);
+    } catch (...) {
+        // Without the watcher the device just keeps running.
+        watcher->~IdleWatcher();
+        RuntimeFree(memory);
+        return;
+    }
+    gWatcher = watcher;
+}
+
+void StopIdleWatcher() {
+    IdleWatcher* watcher = gWatcher;
+    if (!watcher) return;
+    {
+        std::lock_guard guard(watcher->lock);
+        watcher->stop = true;
+    }
+    watcher->wake.notify_all();
+    if (watcher->thread.joinable()) watcher->thread.join();
+    watcher->~IdleWatcher();
+    RuntimeFree(watcher);
+    gWatcher = nullptr;
+}
+
+// ---- Start -------------------------------------------------------------------------------
+
+bool StartEngine(SoundOutput output, uint32_t sampleRate, uint32_t channels) {
+    if (output == SoundOutput::DefaultDevice && !sampleRate && !channels)
+        return ma_engine_init(nullptr, &gEngine) == MA_SUCCESS;
+    ma_engine_config config = ma_engine_config_init();
+    config.sampleRate = sampleRate;
+    config.channels = channels;
+    if (output == SoundOutput::NoDevice) {
+        config.noDevice = MA_TRUE;
+        if (!config.channels) config.channels = 2;
+        if (!config.sampleRate) config.sampleRate = 48000;
+    } else if (output == SoundOutput::NullBackend) {
+        ma_backend backend = ma_backend_null;
+        if (ma_context_init(&backend, 1, nullptr, &gContext) != MA_SUCCESS) return false;
+        gOwnContext = true;
+        config.pContext = &gContext;
+    }
+    if (ma_engine_init(&config, &gEngine) == MA_SUCCESS) return true;
+    if (gOwnContext) ma_context_uninit(&gContext);
+    gOwnContext = false;
+    return false;
+}
+
+ObjectTable* StartLibrary(SoundOutput output, uint32_t sampleRate, uint32_t channels) {
+    std::lock_guard guard(LibraryLock());
+    if (gStartedOnce) return gStartResult;
+    gStartedOnce = true;
+    gVoiceCount = kVoiceCount;
+    gOutput = output;
+    if (!StartEngine(output, sampleRate, channels)) return nullptr;
+
+    if (!gSounds) gSounds = ObjectTableCreate(kSlotRecordSize, kSlotStep, ReleaseSound);
+    if (!gVoices) {
+        void* memory = RuntimeAllocate(sizeof(SoundVoice) * kVoiceCount);
+        if (memory) {
+            gVoices = static_cast<SoundVoice*>(memory);
+            for (int32_t i = 0; i < kVoiceCount; ++i) new (&gVoices[i]) SoundVoice{};
+        }
+    }
+    if (!gSounds || !gVoices) {
+        ma_engine_uninit(&gEngine);
+        if (gOwnContext) ma_context_uninit(&gContext);
+        gOwnContext = false;
+        return nullptr;
+    }
+
+    // The engine started its device; it stays off until the first voice is taken.
+    ma_device* device = ma_engine_get_device(&gEngine);
+    if (device) ma_device_stop(device);
+    gDevice = device;
+    if (device) StartIdleWatcher();
+    gInitialised = true;
+    gStartResult = gSounds;
+    return gSounds;
+}
+
+} // namespace
+
+// ---- Operations --------------------------------------------------------------------------
+
+ObjectTable* SoundSystemInit() {
+    return StartLibrary(SoundOutput::DefaultDevice, 0, 0);
+}
+
+ObjectTable* SoundSystemInitWith(SoundOutput output, uint32_t sampleRate, uint32_t channels) {
+    return StartLibrary(output, sampleRate, channels);
+}
+
+void SoundSystemShutdown() {
+    {
+        std::lock_guard guard(LibraryLock());
+        if (!Running()) return;
+        // From here on every operation does nothing; the watcher ends at its next check.
+        gStopped = true;
+        gDevice = nullptr;
+    }
+    // The watcher takes the library lock for its checks, so it is joined without it.
+    StopIdleWatcher();
+
+    std::lock_guard guard(LibraryLock());
+    // Release every engine sound while the engine still exists; none of them ends by
+    // itself after this, so no end procedure runs later.
+    for (int32_t i = 0; i < gVoiceCount; ++i) {
+        SoundVoice& voice = gVoices[i];
+        if (voice.inUse || voice.ended) ReleaseEngineSound(voice);
+        voice.inUse = 0;
+    }
+    ma_engine_uninit(&gEngine);
+    if (gOwnContext) ma_context_uninit(&gContext);
+    gOwnContext = false;
+    ObjectReleaseAll(gSounds);
+}
+
+int64_t SoundLoadMemory(int64_t number, const void* image, uint32_t size) {
+    std::lock_guard guard(LibraryLock());
+    if (!Running() || !image) return 0;
+    WaveInfo wave;
+    if (!WaveParse(image, size, &wave)) return 0;
+    // Copy before touching the number, so that a failed load leaves its sound in place.
+    auto* pcm = static_cast<uint8_t*>(RuntimeAllocate(static_cast<size_t>(wave.dataSize)));
+    if (!pcm) return 0;
+    std::memcpy(pcm, wave.data, static_cast<size_t>(wave.dataSize));
+
+    // Releases the number's previous sound (stopping its voices) and hands back a clean
+    // record.
+    auto* slot = static_cast<SoundSlot*>(ObjectAllocate(gSounds, number));
+    if (!slot) {
+        RuntimeFree(pcm);
+        return 0;
+    }
+    slot->pcm = pcm;
+    slot->channels = wave.channels;
+    slot->bitsPerSample = wave.bitsPerSample;
+    slot->baseRate = wave.sampleRate;
+    slot->frequency = wave.sampleRate;
+    slot->defaultVolume = 100.0;
+    slot->pan = 0;
+    slot->startFrame = 0;
+    slot->stream = nullptr;
+    slot->buffer =
+        ma_audio_buffer_config_init(static_cast<ma_format>(wave.format), wave.channels,
+                                    static_cast<ma_uint64>(wave.frameCount), pcm, nullptr);
+    // The engine converts from the clip's own rate; left at 0 it would take the device's,
+    // and a 44.1 kHz clip would play sharp on a 48 kHz device.
+    slot->buffer.sampleRate = static_cast<ma_uint32>(wave.sampleRate);
+    slot->dataSize = wave.dataSize; // last: makes the record live
+    return reinterpret_cast<intptr_t>(slot);
+}
+
+void SoundFree(int64_t number) {
+    std::lock_guard guard(LibraryLock());
+    if (!Running()) return;
+    if (number == AnyNumber)
+        ObjectReleaseAll(gSounds);
+    else
+        ReleaseSound(number);
+}
+
+int64_t SoundGetFrequency(int64_t number) {
+    std::lock_guard guard(LibraryLock());
+    if (!Running()) return 0;
+    SoundSlot* slot = SlotOf(number);
+    return slot ? slot->frequency : 0;
+}
+
+void SoundSetFrequency(int64_t number, int32_t frequency) {
+    std::lock_guard guard(LibraryLock());
+    if (!Running()) return;
+    if (frequency < 0) frequency = 0;
+    if (number == AnyNumber) {
+        for (int32_t i = 0; i < gVoiceCount; ++i) {
+            SoundVoice& voice = gVoices[i];
+            if (!voice.inUse) continue;
+            if (SoundSlot* slot = SlotOf(voice.number))
+                ApplyPitch(voice, frequency, slot->baseRate);
+        }
+        ObjectEnumerateStart(gSounds);
+        int64_t each;
+        while (void* record = ObjectEnumerateNext(gSounds, &each))
+            static_cast<SoundSlot*>(record)->frequency = frequency;
+        return;
+    }
+    SoundSlot* slot = SlotOf(number);
+    if (!slot) return;
+    slot->frequency = frequency;
+    for (int32_t i = 0; i < gVoiceCount; ++i) {
+        SoundVoice& voice = gVoices[i];
+        if (voice.inUse && voice.number == number) ApplyPitch(voice, frequency, slot->baseRate);
+    }
+}
+
+int64_t SoundPlay(int64_t number, int32_t flags, double volume) {
+    std::lock_guard guard(LibraryLock());
+    if (!Running()) return 0;
+    SoundSlot* slot = SlotOf(number);
+    if (!slot) return 0;
+    if (!(flags & SF_MULTIPLE)) StopVoices(number);
+
+    SoundVoice* voice = TakeVoice();
+    if (!voice) return 0;
+    voice->number = number;
+    voice->flags = flags;
+    if (ma_audio_buffer_init(&slot->buffer, &voice->source) != MA_SUCCESS) {
+        voice->inUse = 0;
+        return 0;
+    }
+    if (ma_sound_init_from_data_source(&gEngine, &voice->source,
+                                       MA_SOUND_FLAG_NO_SPATIALIZATION | MA_SOUND_FLAG_DECODE,
+                                       nullptr, &voice->sound) != MA_SUCCESS) {
+        ma_audio_buffer_uninit(&voice->source);
+        voice->inUse = 0;
+        return 0;
+    }
+    if (flags & SF_LOOP) ma_sound_set_looping(&voice->sound, MA_TRUE);
+    double level = volume == -1.0 ? slot->defaultVolume : volume;
+    ma_sound_set_volume(&voice->sound, static_cast<float>(level / 100.0));
+    ma_sound_set_pan(&voice->sound, static_cast<float>(slot->pan / 100.0));
+    ApplyPitch(*voice, slot->frequency, slot->baseRate);
+    ma_sound_seek_to_pcm_frame(&voice->sound, slot->startFrame);
+    ma_sound_set_end_callback(&voice->sound, VoiceEnded, voice);
+    ma_sound_start(&voice->sound);
+    return (flags & SF_MULTIPLE) ? voice->index + 2 : 1;
+}
+
+int32_t SoundGetState(int64_t number) {
+    std::lock_guard guard(LibraryLock());
+    if (!Running() || !SlotOf(number)) return SOUND_MISSING;
+    for (int32_t i = 0; i < gVoiceCount; ++i) {
+        SoundVoice& voice = gVoices[i];
+        if (voice.inUse && voice.number == number)
+            return ma_sound_is_playing(&voice.sound) ? SOUND_PLAYING : SOUND_PAUSED;
+    }
+    return SOUND_STOPPED;
+}
+
+// ---- Test access -------------------------------------------------------------------------
+
+void SoundTestReset() {
+    std::lock_guard guard(LibraryLock());
+    if (Running()) return;
+    gStartedOnce = false;
+    gInitialised = false;
+    gStopped = false;
+    gStartResult = nullptr;
+}
+
+uint64_t SoundReadOutput(float* out, uint64_t frameCount) {
+    // Like the audio thread: no library lock.
+    if (!gInitialised || gStopped || gOutput != SoundOutput::NoDevice) return 0;
+    // With nothing attached the engine reports its end and fills the rest with silence,
+    // as a device would play it.
+    ma_uint64 read = 0;
+    (void)ma_engine_read_pcm_frames(&gEngine, out, frameCount, &read);
+    return frameCount;
+}
+
+bool SoundDeviceRunning() {
+    std::lock_guard guard(LibraryLock());
+    ma_device* device = gDevice;
+    return device && ma_device_is_started(device);
+}
+
+int32_t SoundVoicesInUse() {
+    std::lock_guard guard(LibraryLock());
+    int32_t count = 0;
+    for (int32_t i = 0; i < gVoiceCount; ++i) count += gVoices[i].inUse;
+    return count;
+}
+
+bool SoundIdleWatcherRunning() {
+    std::lock_guard guard(LibraryLock());
+    return gWatcher != nullptr;
+}

@@ -1,0 +1,42 @@
+// Internal: ways for the sound library's tests to run it without a sound card and to look
+// inside. Not for the program itself.
+#pragma once
+
+#include "runtime/objects.h"
+
+#include <atomic>
+#include <cstdint>
+
+enum class SoundOutput {
+    DefaultDevice, // what SoundSystemInit uses
+    NoDevice,      // an engine without a device: nothing plays until SoundReadOutput pulls it
+    NullBackend,   // the audio library's null device: real audio thread, output discarded
+};
+
+// Starts the library like SoundSystemInit, on the given output. sampleRate and channels
+// set the engine's mixing format (0: the output's own).
+ObjectTable* SoundSystemInitWith(SoundOutput output, uint32_t sampleRate, uint32_t channels);
+
+// After SoundSystemShutdown: forgets that the library was started, so that a test can
+// start it again. The sound table and the voice pool are reused.
+void SoundTestReset();
+
+// NoDevice engine: mixes the next frameCount frames (interleaved float, engine channels)
+// into out, running the voices' end procedure on the calling thread (silence where nothing
+// plays). Returns frameCount, or 0 when the library does not run on such an engine.
+uint64_t SoundReadOutput(float* out, uint64_t frameCount);
+
+// The idle watcher's period between checks and the idle time after which it stops the
+// device, in milliseconds. Set before starting the library.
+extern std::atomic<uint32_t> gSoundIdleCheckMs;
+extern std::atomic<uint32_t> gSoundIdleLimitMs;
+
+// Makes the next device starts fail, as when the sound card went away.
+extern std::atomic<bool> gSoundFailDeviceStart;
+
+// Whether the playback device runs (false without a device).
+bool SoundDeviceRunning();
+// Voices currently taken.
+int32_t SoundVoicesInUse();
+// Whether the idle watcher thread is alive.
+bool SoundIdleWatcherRunning();

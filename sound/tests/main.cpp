@@ -1,0 +1,10 @@
+#include "sound/sound.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    RuntimeUse(SoundLibrary());
+    RuntimeInit();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

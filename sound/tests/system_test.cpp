@@ -1,0 +1,176 @@
+// The library with a real audio thread (the audio library's null device, which plays into
+// nothing in real time): device start and stop, the idle watcher, shutdown, and two
+// threads on one sound number as the program uses it.
+#include "runtime/threads.h"
+#include "sound/clips.h"
+#include "sound_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+template <class Condition> bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+class SoundDevice : public testing::Test {
+  protected:
+    void SetUp() override { UseOutput(SoundOutput::NullBackend); }
+    void TearDown() override {
+        gSoundFailDeviceStart = false;
+        SoundFree(AnyNumber);
+    }
+};
+
+TEST_F(SoundDevice, PlayStartsTheDeviceAndTheClipEndsInRealTime) {
+    ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(SoundPlay(0, 0, 50), 1);
+    EXPECT_TRUE(SoundDeviceRunning());
+    // The program's own way of waiting for the end.
+    while (SoundGetState(0) == SOUND_PLAYING) SleepMs(1);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - start)
+                  .count();
+    EXPECT_EQ(SoundGetState(0), SOUND_STOPPED);
+    EXPECT_GE(ms, 100); // 129 ms of sound
+    EXPECT_LT(ms, 3000);
+}
+
+TEST_F(SoundDevice, APlayThatCannotStartTheDeviceFailsAndHoldsNoVoice) {
+    StopLibrary();
+    UseOutput(SoundOutput::NullBackend);
+    ASSERT_NE(SoundLoadMemory(0, OnChime, sizeof OnChime), 0);
+    ASSERT_FALSE(SoundDeviceRunning()) << "stopped right after the start";
+    gSoundFailDeviceStart = true;
+    EXPECT_EQ(SoundPlay(0, 0, 100), 0);
+    EXPECT_EQ(SoundVoicesInUse(), 0);
+    EXPECT_EQ(SoundGetState(0), SOUND_STOPPED) << "a waiting caller does not hang";
+    gSoundFailDeviceStart = false;
+    EXPECT_EQ(SoundPlay(0, 0, 100), 1);
+    EXPECT_TRUE(SoundDeviceRunning());
+    EXPECT_EQ(SoundGetState(0), SOUND_PLAYING);
+}
+
+TEST(SoundIdle, TheWatcherStopsTheDeviceAfterTheIdlePeriod) {
+    gSoundIdleCheckMs = 20;
+    gSoundIdleLimitMs = 150;
+    StopLibrary(); // a fresh start: the device stopped, no idle time counted yet
+    UseOutput(SoundOutput::NullBackend);
+    EXPECT_TRUE(SoundIdleWatcherRunning());
+    ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+
+    // A looping voice keeps the device running past the idle period.
+    ASSERT_EQ(SoundPlay(0, SF_LOOP, 10), 1);
+    SleepMs(400);
+    EXPECT_TRUE(SoundDeviceRunning());
+    SoundFree(0);
+
+    auto idleFrom = std::chrono::steady_clock::now();
+    EXPECT_TRUE(SoundDeviceRunning()) << "not at once";
+    ASSERT_TRUE(WaitUntil([] { return !SoundDeviceRunning(); }, std::chrono::seconds(5)));
+    EXPECT_GE(std::chrono::steady_clock::now() - idleFrom, std::chrono::milliseconds(140));
+
+    // The next play starts it again, and the clip plays to its end.
+    ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+    ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+    EXPECT_TRUE(SoundDeviceRunning());
+    EXPECT_TRUE(
+        WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
+
+    gSoundIdleCheckMs = 2000;
+    gSoundIdleLimitMs = 10000;
+    StopLibrary();
+}
+
+TEST(SoundLifecycle, NothingHappensBeforeTheStartOrAfterTheShutdown) {
+    StopLibrary();
+    auto inert = [](const char* when) {
+        SCOPED_TRACE(when);
+        EXPECT_EQ(SoundLoadMemory(0, OnChime, sizeof OnChime), 0);
+        EXPECT_EQ(SoundPlay(0, 0, 100), 0);
+        EXPECT_EQ(SoundGetState(0), SOUND_MISSING);
+        EXPECT_EQ(SoundGetFrequency(0), 0);
+        SoundSetFrequency(0, 22050);
+        SoundFree(0);
+        SoundFree(AnyNumber);
+        SoundSystemShutdown();
+    };
+    inert("before the start");
+
+    ObjectTable* table = SoundSystemInitWith(SoundOutput::NullBackend, 0, 0);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(SoundSystemInitWith(SoundOutput::NoDevice, 0, 0), table) << "only once";
+    ASSERT_NE(SoundLoadMemory(0, OnChime, sizeof OnChime), 0);
+    ASSERT_NE(SoundLoadMemory(1, WarningBeep, sizeof WarningBeep), 0);
+    ASSERT_EQ(SoundPlay(0, SF_LOOP, 10), 1);
+    ASSERT_EQ(SoundPlay(1, SF_MULTIPLE, 10), 3);
+    EXPECT_TRUE(SoundIdleWatcherRunning());
+
+    // Shutting down while voices play: the watcher is joined, the voices and the engine go.
+    SoundSystemShutdown();
+    EXPECT_FALSE(SoundIdleWatcherRunning());
+    EXPECT_FALSE(SoundDeviceRunning());
+    EXPECT_EQ(SoundVoicesInUse(), 0);
+    inert("after the shutdown");
+    EXPECT_EQ(SoundSystemInitWith(SoundOutput::NullBackend, 0, 0), table);
+    StopLibrary();
+}
+
+// Both of the program's threads play on sound 0 without a lock of their own: one loads and
+// plays without waiting, the other loads, plays, waits for the end and frees.
+TEST(SoundThreads, TwoThreadsOnOneSoundNumber) {
+    UseOutput(SoundOutput::NullBackend);
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> plays{0};
+    auto warner = [&] {
+        while (!stop) {
+            if (SoundLoadMemory(0, WarningBeep, sizeof WarningBeep)) {
+                SoundSetFrequency(0, int32_t(SoundGetFrequency(0)));
+                if (SoundPlay(0, 0, 50)) ++plays;
+            }
+            SleepMs(1);
+        }
+    };
+    auto chimer = [&] {
+        const uint8_t* clips[] = {OnChime, OffChime};
+        for (int i = 0; !stop; ++i) {
+            if (SoundLoadMemory(0, clips[i % 2], sizeof OnChime)) {
+                SoundSetFrequency(0, int32_t(SoundGetFrequency(0) * (i % 3 ? 2.0 : 1.5)));
+                if (SoundPlay(0, i % 5 ? 0 : SF_MULTIPLE, 60)) ++plays;
+                for (int wait = 0; wait < 20 && SoundGetState(0) == SOUND_PLAYING; ++wait)
+                    SleepMs(1);
+                SoundFree(0);
+            }
+        }
+    };
+    auto tuner = [&] {
+        for (int i = 0; !stop; ++i) {
+            SoundSetFrequency(AnyNumber, 30000 + i % 40000);
+            (void)SoundPlay(0, SF_MULTIPLE, 5);
+            (void)SoundGetState(0);
+            SleepMs(2);
+        }
+    };
+    std::thread a(warner), b(chimer), c(tuner);
+    SleepMs(3000);
+    stop = true;
+    a.join();
+    b.join();
+    c.join();
+    EXPECT_GT(plays.load(), 100);
+    SoundFree(AnyNumber);
+    EXPECT_EQ(SoundVoicesInUse(), 0);
+    EXPECT_EQ(SoundGetState(0), SOUND_MISSING);
+}
+
+} // namespace
