@@ -80,8 +80,9 @@ struct JsonMemberTable {
     JsonMember** heads; // the heads of the occupied chains, in chain order
     int64_t count;
     int32_t noCase;
-    uint32_t headCapacity;
-    uint32_t indexMask; // index slots - 1, or 0 while there is no index
+    uint16_t headCapacity;
+    uint16_t headsShared; // the heads lie in chunks (of this or an enclosing container)
+    uint32_t indexMask;   // index slots - 1, or 0 while there is no index
     JsonMember** index;
     JsonChunk* chunks;
     JsonMember* firstHeads[JsonFirstHeads];

@@ -24,9 +24,14 @@ JsonValue* SetMember(JsonValue* object, const char16_t* name, size_t length);
 // ordinary way.
 enum class NewValue { Null, String, Object, Array };
 constexpr uint16_t Embedded = 2;
+// chunks: where the node comes from; null for the container's own chunks. A parse takes
+// every node of the tree from the chunks of the root's container, so that a document lies
+// in a few large blocks in the order it is read; a container changed afterwards uses its own
+// chunks, and what it held before stays until the root goes.
 JsonValue* SetMemberValue(JsonValue* object, const char16_t* name, size_t length, NewValue kind,
-                          const char16_t* text, size_t textLength);
-JsonValue* AppendValue(JsonValue* array, NewValue kind, const char16_t* text, size_t length);
+                          const char16_t* text, size_t textLength, JsonChunk** chunks);
+JsonValue* AppendValue(JsonValue* array, NewValue kind, const char16_t* text, size_t length,
+                       JsonChunk** chunks);
 
 // Decodes UTF-8 into UTF-16 as the system's conversion does: every maximal invalid
 // subsequence becomes U+FFFD. out needs room for length units (never more are written);

@@ -371,9 +371,10 @@ class Parser {
                   int32_t depth) {
         using json_internal::NewValue;
         auto add = [&](NewValue kind, const char16_t* text, size_t length) {
-            JsonValue* v = name ? json_internal::SetMemberValue(container, name, nameLength, kind,
-                                                                text, length)
-                                : json_internal::AppendValue(container, kind, text, length);
+            JsonValue* v = name
+                               ? json_internal::SetMemberValue(container, name, nameLength, kind,
+                                                               text, length, chunks_)
+                               : json_internal::AppendValue(container, kind, text, length, chunks_);
             if (!v) Raise("Out of memory");
             return v;
         };
@@ -400,6 +401,7 @@ class Parser {
             Raise("Out of memory");
             return;
         }
+        if (!chunks_) chunks_ = &value->elements->chunks; // the root: the whole tree goes here
         char16_t c = ReadNonBlank();
         if (c == ']') return;
         while (!failed_) {
@@ -419,6 +421,7 @@ class Parser {
             Raise("Out of memory");
             return;
         }
+        if (!chunks_) chunks_ = &value->members->chunks; // the root: the whole tree goes here
         char16_t c = ReadNonBlank();
         if (c == '}') return;
         while (!failed_) {
@@ -438,7 +441,8 @@ class Parser {
                 }
                 ParseNew(ReadNonBlank(), value, name, length, depth);
             } else {
-                JsonValue* member = json_internal::SetMember(value, name, length);
+                JsonValue* member = json_internal::SetMemberValue(
+                    value, name, length, json_internal::NewValue::Null, nullptr, 0, chunks_);
                 if (!member) {
                     Raise("Out of memory");
                     return;
@@ -464,6 +468,7 @@ class Parser {
     bool failed_ = false;
     int32_t line_ = 1;
     int32_t column_ = 0;
+    JsonChunk** chunks_ = nullptr; // where the tree's nodes come from
     char16_t* token_ = nullptr;
     size_t length_ = 0;
     int32_t capacity_ = 0;

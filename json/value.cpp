@@ -143,7 +143,7 @@ void FreeContent(JsonValue* value) {
                 for (JsonMember* m = table->heads[h]; m; m = m->next) FreeContent(&m->value);
             ChunksFree(table->chunks);
             RuntimeFree(table->index);
-            if (table->heads != table->firstHeads) RuntimeFree(table->heads);
+            if (table->heads != table->firstHeads && !table->headsShared) RuntimeFree(table->heads);
             if (value->isDouble != json_internal::Embedded) RuntimeFree(table);
         }
         break;
@@ -338,14 +338,15 @@ bool Start(JsonValue* value, NewValue kind, const char16_t* text, size_t length)
 } // namespace
 
 JsonValue* JsonArrayAppend(JsonValue* array) {
-    return json_internal::AppendValue(array, NewValue::Null, nullptr, 0);
+    return json_internal::AppendValue(array, NewValue::Null, nullptr, 0, nullptr);
 }
 
 JsonValue* json_internal::AppendValue(JsonValue* array, NewValue kind, const char16_t* text,
-                                      size_t length) {
+                                      size_t length, JsonChunk** chunks) {
     if (!array || array->type != JsonArray || !array->elements) return nullptr;
-    auto* e = static_cast<JsonElement*>(
-        ChunkAllocate(&array->elements->chunks, sizeof(JsonElement) + ExtraBytes(kind, length)));
+    auto* e =
+        static_cast<JsonElement*>(ChunkAllocate(chunks ? chunks : &array->elements->chunks,
+                                                sizeof(JsonElement) + ExtraBytes(kind, length)));
     if (!e) return nullptr;
     e->value.flags = array->flags;
     Embed(&e->value, reinterpret_cast<char*>(e + 1), kind, text, length);
@@ -381,11 +382,12 @@ JsonValue* JsonObjectSetMember(JsonValue* object, const char16_t* name) {
 }
 
 JsonValue* json_internal::SetMember(JsonValue* object, const char16_t* name, size_t length) {
-    return SetMemberValue(object, name, length, NewValue::Null, nullptr, 0);
+    return SetMemberValue(object, name, length, NewValue::Null, nullptr, 0, nullptr);
 }
 
 JsonValue* json_internal::SetMemberValue(JsonValue* object, const char16_t* name, size_t length,
-                                         NewValue kind, const char16_t* text, size_t textLength) {
+                                         NewValue kind, const char16_t* text, size_t textLength,
+                                         JsonChunk** chunks) {
     if (!object || object->type != JsonObject || !object->members) return nullptr;
     JsonMemberTable* table = object->members;
     uint32_t hash = HashOf(name, length, table->noCase != 0);
@@ -399,20 +401,27 @@ JsonValue* json_internal::SetMemberValue(JsonValue* object, const char16_t* name
     uint32_t c = hash % JsonChainCount;
     int slot = HeadSlot(table, c);
     bool newChain = !(table->occupied >> c & 1);
+    if (!chunks) chunks = &table->chunks;
     if (newChain && uint32_t(UsedChains(table)) == table->headCapacity) {
+        // More heads: from the chunks while a parse fills the object, else on their own.
         uint32_t capacity = table->headCapacity * 4 < 64 ? table->headCapacity * 4 : 64;
-        bool first = table->heads == table->firstHeads;
-        auto** heads = static_cast<JsonMember**>(
-            first ? RuntimeAllocate(capacity * sizeof(JsonMember*))
-                  : RuntimeReallocate(table->heads, capacity * sizeof(JsonMember*)));
+        size_t bytes = capacity * sizeof(JsonMember*);
+        bool own = table->heads != table->firstHeads && !table->headsShared;
+        bool shared = chunks != &table->chunks;
+        auto** heads = static_cast<JsonMember**>(shared ? ChunkAllocate(chunks, bytes)
+                                                 : own  ? RuntimeReallocate(table->heads, bytes)
+                                                        : RuntimeAllocate(bytes));
         if (!heads) return nullptr;
-        if (first) std::memcpy(heads, table->firstHeads, sizeof table->firstHeads);
+        if (!own || shared)
+            std::memcpy(heads, table->heads, table->headCapacity * sizeof(JsonMember*));
+        if (own && shared) RuntimeFree(table->heads);
         table->heads = heads;
-        table->headCapacity = capacity;
+        table->headCapacity = uint16_t(capacity);
+        table->headsShared = shared;
     }
-    auto* m = static_cast<JsonMember*>(
-        ChunkAllocate(&table->chunks, sizeof(JsonMember) + (length + 1) * sizeof(char16_t) +
-                                          ExtraBytes(kind, textLength)));
+    auto* m = static_cast<JsonMember*>(ChunkAllocate(chunks, sizeof(JsonMember) +
+                                                                 (length + 1) * sizeof(char16_t) +
+                                                                 ExtraBytes(kind, textLength)));
     if (!m) return nullptr;
     m->name = reinterpret_cast<char16_t*>(m + 1);
     if (length) std::memcpy(m->name, name, length * sizeof(char16_t));

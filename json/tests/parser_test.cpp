@@ -220,6 +220,40 @@ TEST_F(JsonParserTest, EveryValueKeepsItsOwnContent) {
     EXPECT_EQ(Written(1).find(R"("m5":{"x":"new"})") != std::string::npos, true);
 }
 
+TEST_F(JsonParserTest, ParsedTreesCanBeChangedAfterwards) {
+    std::string inner = "{";
+    for (int i = 0; i < 12; ++i)
+        inner += (i ? ",\"p" : "\"p") + std::to_string(i) + "\":[" + std::to_string(i) + "]";
+    ASSERT_TRUE(ParseInto(0, "{\"a\":" + inner + "},\"b\":[" + inner + "},\"s\"]}"));
+    JsonValue* a = JsonObjectFind(JsonRoot(0), u"a");
+    JsonValue* b = JsonObjectFind(JsonRoot(0), u"b");
+    // New members and elements in parsed containers, enough to need more chain heads and an
+    // index; replaced values; cleared containers filled again.
+    for (int i = 0; i < 50; ++i) {
+        JsonSetInteger(JsonObjectSetMember(a, U16("q" + std::to_string(i)).c_str()), i);
+        JsonSetString(JsonArrayAppend(b), U16(std::to_string(i)).c_str());
+    }
+    JsonSetArray(JsonObjectSetMember(a, u"p3"));
+    JsonSetInteger(JsonArrayAppend(JsonObjectFind(a, u"p3")), 33);
+    JsonValue* first = JsonArrayFirst(b);
+    JsonValueClear(first);
+    JsonSetObject(first);
+    JsonSetBoolean(JsonObjectSetMember(first, u"again"), 1);
+    EXPECT_EQ(JsonMemberCount(a), 62);
+    EXPECT_EQ(JsonElementCount(b), 52);
+    for (int i = 0; i < 12; ++i) {
+        JsonValue* p = JsonObjectFind(a, U16("p" + std::to_string(i)).c_str());
+        ASSERT_NE(p, nullptr) << i;
+        EXPECT_EQ(JsonGetInteger(JsonArrayFirst(p)), i == 3 ? 33 : i);
+    }
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(JsonGetInteger(JsonObjectFind(a, U16("q" + std::to_string(i)).c_str())), i);
+    ASSERT_TRUE(JsonParseText(1, JsonWriteToText(JsonRoot(0), JsonPrettyPrint).c_str()));
+    EXPECT_TRUE(JsonTreesEquivalent(JsonRoot(0), JsonRoot(1)));
+    EXPECT_EQ(Written(1).find(R"({"again":true})") != std::string::npos, true);
+    JsonSetNull(JsonRoot(0));
+}
+
 TEST_F(JsonParserTest, StructuresAndRepeatedNames) {
     ASSERT_TRUE(ParseInto(0, " { \"a\" : [ ] , \"b\" : { } , \"a\" : [true, false, null] }\t"));
     JsonValue* root = JsonRoot(0);
