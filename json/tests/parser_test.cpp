@@ -171,8 +171,9 @@ TEST_F(JsonParserTest, EveryValueKeepsItsOwnContent) {
         std::string item = "\"" + json + "\"";
         if (i % 3 == 1) item = "[" + item + ",{\"in\":" + item + "}]";
         if (i % 3 == 2) item = "{\"in\":[" + item + "]}";
-        array += (i ? "," : "") + item;
-        object += (i ? ",\"m" : "\"m") + std::to_string(i) + "\":" + item;
+        if (i) array += ',', object += ',';
+        array += item;
+        object.append("\"m").append(std::to_string(i)).append("\":").append(item);
     }
     array += "]";
     object += "}";
@@ -186,7 +187,7 @@ TEST_F(JsonParserTest, EveryValueKeepsItsOwnContent) {
     int i = 0;
     for (JsonValue* e = JsonArrayFirst(JsonRoot(0)); e; e = JsonArrayNext(e), ++i) {
         EXPECT_EQ(Show(JsonGetString(text(e, i))), Show(texts[i])) << i;
-        JsonValue* m = JsonObjectFind(JsonRoot(1), U16("m" + std::to_string(i)).c_str());
+        JsonValue* m = JsonObjectFind(JsonRoot(1), Numbered("m", i).c_str());
         ASSERT_NE(m, nullptr) << i;
         EXPECT_EQ(Show(JsonGetString(text(m, i))), Show(texts[i])) << i;
         if (i % 3 == 1) {
@@ -202,7 +203,8 @@ TEST_F(JsonParserTest, EveryValueKeepsItsOwnContent) {
         for (int t = 0; t < 25; ++t) {
             std::string name =
                 "n" + std::to_string(100 + t).substr(1) + std::string("xyz", length - 3);
-            all += (all.size() > 1 ? ",\"" : "\"") + name + "\":\"" + std::string(t, 'v') + "\"";
+            all.append(all.size() > 1 ? ",\"" : "\"").append(name).append("\":\"");
+            all.append(std::string(t, 'v')).append("\"");
         }
     ASSERT_TRUE(ParseInto(2, all + "}"));
     for (int length = 3; length <= 6; ++length)
@@ -223,14 +225,18 @@ TEST_F(JsonParserTest, EveryValueKeepsItsOwnContent) {
 TEST_F(JsonParserTest, ParsedTreesCanBeChangedAfterwards) {
     std::string inner = "{";
     for (int i = 0; i < 12; ++i)
-        inner += (i ? ",\"p" : "\"p") + std::to_string(i) + "\":[" + std::to_string(i) + "]";
+        inner.append(i ? ",\"p" : "\"p")
+            .append(std::to_string(i))
+            .append("\":[")
+            .append(std::to_string(i))
+            .append("]");
     ASSERT_TRUE(ParseInto(0, "{\"a\":" + inner + "},\"b\":[" + inner + "},\"s\"]}"));
     JsonValue* a = JsonObjectFind(JsonRoot(0), u"a");
     JsonValue* b = JsonObjectFind(JsonRoot(0), u"b");
     // New members and elements in parsed containers, enough to need more chain heads and an
     // index; replaced values; cleared containers filled again.
     for (int i = 0; i < 50; ++i) {
-        JsonSetInteger(JsonObjectSetMember(a, U16("q" + std::to_string(i)).c_str()), i);
+        JsonSetInteger(JsonObjectSetMember(a, Numbered("q", i).c_str()), i);
         JsonSetString(JsonArrayAppend(b), U16(std::to_string(i)).c_str());
     }
     JsonSetArray(JsonObjectSetMember(a, u"p3"));
@@ -242,12 +248,12 @@ TEST_F(JsonParserTest, ParsedTreesCanBeChangedAfterwards) {
     EXPECT_EQ(JsonMemberCount(a), 62);
     EXPECT_EQ(JsonElementCount(b), 52);
     for (int i = 0; i < 12; ++i) {
-        JsonValue* p = JsonObjectFind(a, U16("p" + std::to_string(i)).c_str());
+        JsonValue* p = JsonObjectFind(a, Numbered("p", i).c_str());
         ASSERT_NE(p, nullptr) << i;
         EXPECT_EQ(JsonGetInteger(JsonArrayFirst(p)), i == 3 ? 33 : i);
     }
     for (int i = 0; i < 50; ++i)
-        EXPECT_EQ(JsonGetInteger(JsonObjectFind(a, U16("q" + std::to_string(i)).c_str())), i);
+        EXPECT_EQ(JsonGetInteger(JsonObjectFind(a, Numbered("q", i).c_str())), i);
     ASSERT_TRUE(JsonParseText(1, JsonWriteToText(JsonRoot(0), JsonPrettyPrint).c_str()));
     EXPECT_TRUE(JsonTreesEquivalent(JsonRoot(0), JsonRoot(1)));
     EXPECT_EQ(Written(1).find(R"({"again":true})") != std::string::npos, true);

@@ -14,6 +14,13 @@ inline std::u16string U16(const std::string& text) {
     return out;
 }
 
+// prefix followed by the number, as UTF-16.
+inline std::u16string Numbered(const char* prefix, int n) {
+    std::string text(prefix);
+    text += std::to_string(n);
+    return U16(text);
+}
+
 // UTF-16 as printable text: ASCII and line breaks as they are, everything else as \uXXXX.
 inline std::string Show(const std::u16string& text) {
     static const char hex[] = "0123456789ABCDEF";
