@@ -13,13 +13,8 @@ constexpr int32_t kTokenStep = 1024;
 class Parser {
   public:
     explicit Parser(const char16_t* text) : at_(text) {}
-    ~Parser() { RuntimeFree(token_); }
-
-    bool Start() {
-        token_ = static_cast<char16_t*>(RuntimeAllocate(kTokenStep * sizeof(char16_t)));
-        if (!token_) return false;
-        capacity_ = kTokenStep;
-        return true;
+    ~Parser() {
+        if (token_ != firstToken_) RuntimeFree(token_);
     }
 
     bool Failed() const { return failed_; }
@@ -469,9 +464,10 @@ class Parser {
     int32_t line_ = 1;
     int32_t column_ = 0;
     JsonChunk** chunks_ = nullptr; // where the tree's nodes come from
-    char16_t* token_ = nullptr;
+    char16_t firstToken_[kTokenStep];
+    char16_t* token_ = firstToken_;
     size_t length_ = 0;
-    int32_t capacity_ = 0;
+    int32_t capacity_ = kTokenStep;
 };
 
 } // namespace
@@ -484,9 +480,8 @@ intptr_t JsonParseText(int64_t number, const char16_t* text, int32_t flags) {
 
     Parser parser(text ? text : u"");
     auto* root = static_cast<JsonValue*>(RuntimeAllocate(sizeof(JsonValue)));
-    if (!root || !parser.Start()) {
+    if (!root) {
         parser.Raise("Out of memory");
-        RuntimeFree(root);
         return 0;
     }
     root->flags = uint16_t(flags & JsonNoCase);
