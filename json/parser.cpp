@@ -134,12 +134,16 @@ class Parser {
                 Raise("Out of memory");
                 return false;
             }
-            auto* grownBuffer =
-                static_cast<char16_t*>(RuntimeReallocate(token_, capacity * sizeof(char16_t)));
+            // The first buffer lies in the parser itself; longer tokens move to the heap.
+            bool first = token_ == firstToken_;
+            auto* grownBuffer = static_cast<char16_t*>(
+                first ? RuntimeAllocate(capacity * sizeof(char16_t))
+                      : RuntimeReallocate(token_, capacity * sizeof(char16_t)));
             if (!grownBuffer) {
                 Raise("Out of memory");
                 return false;
             }
+            if (first) std::memcpy(grownBuffer, token_, length_ * sizeof(char16_t));
             token_ = grownBuffer;
             capacity_ = int32_t(capacity);
         }

@@ -118,6 +118,15 @@ TEST_F(JsonParserTest, Numbers) {
             EXPECT_EQ(v->integer, c.integer) << c.text;
         }
     }
+    // Tokens longer than the parser's first buffer.
+    std::string digits(5000, '1');
+    ASSERT_TRUE(ParseInto(0, "[" + digits + ".5e-4990, -" + digits + "]"));
+    EXPECT_EQ(JsonArrayFirst(JsonRoot(0))->real, 1111111111.1111111);
+    std::string escaped;
+    for (int i = 0; i < 3000; ++i) escaped += "\\n";
+    ASSERT_TRUE(ParseInto(0, "\"" + escaped + "\""));
+    EXPECT_EQ(JsonGetString(JsonRoot(0)), std::u16string(3000, u'\n'));
+
     // A number ends where its digits end; the unit after it is judged by the caller.
     ASSERT_TRUE(ParseInto(0, "[1,-2.5e1,3]"));
     EXPECT_EQ(Written(0), "[1,-25,3]");
