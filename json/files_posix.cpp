@@ -1,6 +1,7 @@
 // POSIX stand-ins for the file calls, so that the library can be tested natively.
 #include "json_platform.h"
 
+#include "runtime/platform.h"
 #include "runtime/runtime.h"
 
 #include <cerrno>
@@ -13,33 +14,6 @@
 namespace json_platform {
 
 namespace {
-
-std::string Narrow(const char16_t* text) {
-    std::string out;
-    for (; text && *text; ++text) {
-        uint32_t c = *text;
-        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
-            ++text;
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 char16_t* Copy16(const char16_t* text, const char16_t* suffix) {
     size_t a = 0, b = 0;
@@ -61,7 +35,7 @@ int FileOf(void* file) {
 bool ReadWholeFile(const char16_t* name, uint64_t limit, uint8_t** bytes, size_t* size) {
     *bytes = nullptr;
     *size = 0;
-    int fd = open(Narrow(name).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(platform::NarrowPath(name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info;
     bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && uint64_t(info.st_size) <= limit;
@@ -93,7 +67,8 @@ bool ReadWholeFile(const char16_t* name, uint64_t limit, uint8_t** bytes, size_t
 void* CreateTemporary(const char16_t* name, char16_t** temporary) {
     *temporary = Copy16(name, u".tmp");
     if (!*temporary) return nullptr;
-    int fd = open(Narrow(*temporary).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = open(platform::NarrowPath(*temporary).c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         RuntimeFree(*temporary);
         *temporary = nullptr;
@@ -114,17 +89,17 @@ bool WriteBlock(void* file, const void* data, uint32_t size, uint32_t* written) 
 }
 
 bool CommitTemporary(void* file, const char16_t* temporary, const char16_t* name) {
-    std::string from = Narrow(temporary);
+    std::string from = platform::NarrowPath(temporary);
     bool ok = fsync(FileOf(file)) == 0;
     ok = close(FileOf(file)) == 0 && ok;
-    ok = ok && rename(from.c_str(), Narrow(name).c_str()) == 0;
+    ok = ok && rename(from.c_str(), platform::NarrowPath(name).c_str()) == 0;
     if (!ok) unlink(from.c_str());
     return ok;
 }
 
 void DiscardTemporary(void* file, const char16_t* temporary) {
     close(FileOf(file));
-    unlink(Narrow(temporary).c_str());
+    unlink(platform::NarrowPath(temporary).c_str());
 }
 
 size_t CodePageToUtf16(const char* text, char16_t* out, size_t capacity) {
