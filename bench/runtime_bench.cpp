@@ -5,6 +5,8 @@
 #include "runtime/runtime.h"
 #include "runtime/threads.h"
 
+#include "bench/timing.h"
+
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -12,12 +14,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-template <class Body> double NanosecondsPerCall(long calls, Body body) {
-    auto start = Clock::now();
-    for (long i = 0; i < calls; ++i) body(i);
-    return std::chrono::duration<double, std::nano>(Clock::now() - start).count() / calls;
-}
 
 volatile intptr_t gSink;
 
@@ -37,22 +33,22 @@ int main() {
     const long calls = 2'000'000;
     std::printf("%-38s %12s\n", "operation", "ns/call");
     std::printf("%-38s %12.1f\n", "ObjectGet, numbered (64 live)",
-                NanosecondsPerCall(calls, [&](long i) {
+                TimePerCall<std::nano>(calls, [&](long i) {
                     gSink = reinterpret_cast<intptr_t>(ObjectGet(table, i & 63));
                 }));
     std::printf("%-38s %12.1f\n", "ObjectGet, dynamic (1000 live)",
-                NanosecondsPerCall(calls, [&](long i) {
+                TimePerCall<std::nano>(calls, [&](long i) {
                     gSink = reinterpret_cast<intptr_t>(ObjectGet(table, dynamic[i % 1000]));
                 }));
     std::printf("%-38s %12.1f\n", "ObjectGet, wrong identifier",
-                NanosecondsPerCall(calls, [&](long i) {
+                TimePerCall<std::nano>(calls, [&](long i) {
                     gSink = reinterpret_cast<intptr_t>(ObjectGet(table, 0x10000000 + i * 16));
                 }));
-    std::printf("%-38s %12.1f\n", "ThreadLocalGet", NanosecondsPerCall(calls, [&](long) {
+    std::printf("%-38s %12.1f\n", "ThreadLocalGet", TimePerCall<std::nano>(calls, [&](long) {
                     gSink = reinterpret_cast<intptr_t>(ThreadLocalGet(block));
                 }));
     std::printf("%-38s %12.1f\n", "ElapsedMs",
-                NanosecondsPerCall(calls, [&](long) { gSink = ElapsedMs(); }));
+                TimePerCall<std::nano>(calls, [&](long) { gSink = ElapsedMs(); }));
 
     const int sleeps = 500;
     SleepMs(1);

@@ -6,6 +6,8 @@
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
 
+#include "bench/timing.h"
+
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -13,12 +15,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-template <class Body> double MicrosecondsPerCall(long calls, Body body) {
-    auto start = Clock::now();
-    for (long i = 0; i < calls; ++i) body(i);
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / calls;
-}
 
 } // namespace
 
@@ -36,12 +32,12 @@ int main() {
                  {"OffChime", OffChime, sizeof OffChime}};
     std::printf("%-40s %10s\n", "operation", "us/call");
     for (const Clip& clip : clips) {
-        double us = MicrosecondsPerCall(2000, [&](long) {
+        double us = TimePerCall<std::micro>(2000, [&](long) {
             if (!SoundLoadMemory(0, clip.image, clip.size)) std::abort();
         });
         std::printf("load %-35s %10.2f\n", clip.name, us);
     }
-    double pattern = MicrosecondsPerCall(2000, [](long) {
+    double pattern = TimePerCall<std::micro>(2000, [](long) {
         if (!SoundLoadMemory(0, WarningBeep, sizeof WarningBeep)) std::abort();
         SoundSetFrequency(0, int32_t(SoundGetFrequency(0) * 2.0));
         if (SoundPlay(0, 0, 50) != 1) std::abort();
@@ -54,7 +50,7 @@ int main() {
         if (!SoundLoadMemory(0, OnChime, sizeof OnChime)) return 1;
         for (int i = 0; i < voices; ++i)
             if (!SoundPlay(0, SF_MULTIPLE | SF_LOOP, 1)) return 1;
-        double us = MicrosecondsPerCall(500, [&](long) { SoundReadOutput(out.data(), 480); });
+        double us = TimePerCall<std::micro>(500, [&](long) { SoundReadOutput(out.data(), 480); });
         std::printf("mix 10 ms, %2d voice(s) %-16s %10.2f\n", voices, "", us);
         SoundFree(0);
     }
