@@ -8,15 +8,8 @@
 
 #include "bench/timing.h"
 
-#include <chrono>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-} // namespace
 
 int main() {
     RuntimeUse(SoundLibrary());
