@@ -228,15 +228,19 @@ void JsonSetDouble(JsonValue* value, double x) {
 
 bool JsonSetStringLength(JsonValue* value, const char16_t* text, size_t length) {
     if (!value) return false;
+    // Copy before the old content goes: the text may be (part of) the value's own string.
+    char16_t* copy = nullptr;
+    if (text && length) {
+        copy = static_cast<char16_t*>(RuntimeAllocate((length + 1) * sizeof(char16_t)));
+        if (copy) {
+            std::memcpy(copy, text, length * sizeof(char16_t));
+            copy[length] = 0;
+        }
+    }
     JsonValueClear(value);
     value->type = JsonString;
-    if (!text || !length) return true;
-    auto* copy = static_cast<char16_t*>(RuntimeAllocate((length + 1) * sizeof(char16_t)));
-    if (!copy) return false;
-    std::memcpy(copy, text, length * sizeof(char16_t));
-    copy[length] = 0;
     value->text = copy;
-    return true;
+    return copy || !text || !length;
 }
 
 bool JsonSetString(JsonValue* value, const char16_t* text) {

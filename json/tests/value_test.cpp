@@ -157,6 +157,13 @@ TEST_F(JsonValueTest, Conversions) {
     EXPECT_EQ(Show(JsonGetString(&s)), "");
     JsonSetString(&s, nullptr);
     EXPECT_EQ(s.text, nullptr);
+    // A value given its own text, or a part of it, keeps that text.
+    JsonSetString(&s, u"hello world");
+    JsonSetString(&s, s.text + 6);
+    EXPECT_EQ(Show(JsonGetString(&s)), "world");
+    JsonSetString(&s, JsonGetString(&s));
+    EXPECT_EQ(Show(JsonGetString(&s)), "world");
+    JsonValueClear(&s);
 }
 
 TEST_F(JsonValueTest, DocumentsComeAndGo) {
