@@ -13,6 +13,22 @@
 #include <new>
 #include <thread>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define MORLETT_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MORLETT_LEAK_CHECKED 1
+#endif
+#endif
+
+#if defined(MORLETT_LEAK_CHECKED) && !defined(_WIN32)
+// On a machine without a sound server, libpulse keeps the memory of the context whose
+// connection failed and the audio library has no way to free it; the engine then falls back
+// to another backend and works. Without this, every leak-checked program that starts the
+// library there would fail at exit.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libpulse.so\n"; }
+#endif
+
 std::atomic<uint32_t> gSoundIdleCheckMs{2000};
 std::atomic<uint32_t> gSoundIdleLimitMs{10000};
 std::atomic<bool> gSoundFailDeviceStart{false};
