@@ -26,7 +26,9 @@
 // connection failed and the audio library has no way to free it; the engine then falls back
 // to another backend and works. Without this, every leak-checked program that starts the
 // library there would fail at exit.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libpulse.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libpulse.so\n";
+}
 #endif
 
 std::atomic<uint32_t> gSoundIdleCheckMs{2000};
