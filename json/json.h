@@ -254,6 +254,10 @@ class StructureDescriptorBuilder {
     void PutInt32(int32_t n) { Put(&n, 4); }
     void PutAddress(const void* address);
     void PutTail(uint8_t type, const StructureDescriptor* nested, int32_t fixedBytes);
+    // List and map records share one layout: kind, type, offset, name, tail.
+    StructureDescriptorBuilder& Container(uint8_t kind, uint8_t type, int32_t offset,
+                                          const char* name, const StructureDescriptor* nested,
+                                          int32_t fixedBytes);
 
     uint8_t bytes_[Capacity];
     size_t size_ = 0;

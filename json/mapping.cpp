@@ -493,11 +493,11 @@ StructureDescriptorBuilder::StaticArray(uint8_t type, int32_t offset, int32_t co
     return *this;
 }
 
-StructureDescriptorBuilder& StructureDescriptorBuilder::List(uint8_t type, int32_t offset,
-                                                             const char* name,
-                                                             const StructureDescriptor* nested,
-                                                             int32_t fixedBytes) {
-    PutByte(FieldList);
+StructureDescriptorBuilder& StructureDescriptorBuilder::Container(uint8_t kind, uint8_t type,
+                                                                  int32_t offset, const char* name,
+                                                                  const StructureDescriptor* nested,
+                                                                  int32_t fixedBytes) {
+    PutByte(kind);
     PutByte(type);
     PutInt32(offset);
     PutText(name);
@@ -505,16 +505,18 @@ StructureDescriptorBuilder& StructureDescriptorBuilder::List(uint8_t type, int32
     return *this;
 }
 
+StructureDescriptorBuilder& StructureDescriptorBuilder::List(uint8_t type, int32_t offset,
+                                                             const char* name,
+                                                             const StructureDescriptor* nested,
+                                                             int32_t fixedBytes) {
+    return Container(FieldList, type, offset, name, nested, fixedBytes);
+}
+
 StructureDescriptorBuilder& StructureDescriptorBuilder::Map(uint8_t type, int32_t offset,
                                                             const char* name,
                                                             const StructureDescriptor* nested,
                                                             int32_t fixedBytes) {
-    PutByte(FieldMap);
-    PutByte(type);
-    PutInt32(offset);
-    PutText(name);
-    PutTail(type, nested, fixedBytes);
-    return *this;
+    return Container(FieldMap, type, offset, name, nested, fixedBytes);
 }
 
 StructureDescriptorBuilder& StructureDescriptorBuilder::Array(uint8_t type, int32_t offset,
