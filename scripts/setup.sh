@@ -98,6 +98,7 @@ if [ ! -f "$miniaudio_header" ]; then
     0.11.*) ;;
     *) echo "setup: warning: libminiaudio-dev $version is not the 0.11 series we build against" >&2 ;;
     esac
+    mkdir -p "$(dirname "$miniaudio_root")"
     rm -rf "$miniaudio_root.new"
     dpkg-deb -x "$deb" "$miniaudio_root.new"
     printf '%s\n' "$version" >"$miniaudio_root.new/VERSION"
