@@ -6,6 +6,7 @@
 #include "runtime/threads.h"
 
 #include "bench/timing.h"
+#include "runtime/clock.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,7 @@
 // Documents to and from UTF-8 files and memory.
 #include "json_internal.h"
 #include "json_platform.h"
+#include "runtime/heap.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 // POSIX stand-ins for the file calls, so that the library can be tested natively.
 #include "json_platform.h"
 
+#include "runtime/heap.h"
 #include "runtime/platform.h"
-#include "runtime/runtime.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The file calls on Windows.
 #include "json_platform.h"
 
-#include "runtime/runtime.h"
+#include "runtime/heap.h"
 
 #include <cstring>
 #include <windows.h>

@@ -3,6 +3,7 @@
 // files_posix.cpp with POSIX for the native tests.
 #pragma once
 
+#include "runtime/heap.h"
 #include <cstddef>
 #include <cstdint>
 

@@ -2,6 +2,7 @@
 #include "json_internal.h"
 #include "json_platform.h"
 
+#include "runtime/heap.h"
 #include "runtime/strings.h"
 
 #include <cstring>

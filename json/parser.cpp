@@ -1,6 +1,7 @@
 // The parser: one pass of recursive descent over UTF-16 text, one unit of push-back, and the
 // first error recorded with its line and column in the thread's error record.
 #include "json_internal.h"
+#include "runtime/heap.h"
 
 #include <charconv>
 #include <cstring>

@@ -1,6 +1,7 @@
 // Values, member tables, element sequences and the document table.
 #include "json_internal.h"
 
+#include "runtime/heap.h"
 #include "runtime/threads.h"
 
 #include <cmath>

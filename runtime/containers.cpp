@@ -1,6 +1,6 @@
 #include "containers.h"
 
-#include "runtime.h"
+#include "heap.h"
 #include "strings.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "objects.h"
 
-#include "runtime.h"
+#include "heap.h"
 
 #include <cstring>
 #include <mutex>

@@ -1,15 +1,13 @@
 #include "runtime.h"
 
 #include "environment.h"
+#include "heap.h"
 #include "platform.h"
 #include "strings.h"
 #include "threads.h"
 
 namespace {
 
-void* gRuntimeHeap = nullptr;
-void* gMemoryHeap = nullptr;
-void* gStringHeap = nullptr;
 bool gStarted = false;
 
 RuntimeLibrary gLibraries[static_cast<int>(RuntimeLibraryId::Count)] = {};
@@ -22,13 +20,6 @@ constexpr RuntimeLibraryId kShutdownOrder[] = {
     RuntimeLibraryId::Images,  RuntimeLibraryId::EventQueue,
 };
 
-void CreateHeaps() {
-    // The runtime heap comes first: everything else of the runtime lives in it.
-    if (!gRuntimeHeap) gRuntimeHeap = platform::HeapCreate();
-    if (!gMemoryHeap) gMemoryHeap = platform::HeapCreate();
-    if (!gStringHeap) gStringHeap = platform::HeapCreate();
-}
-
 } // namespace
 
 void RuntimeUse(const RuntimeLibrary& library) {
@@ -40,7 +31,7 @@ void RuntimeUse(const RuntimeLibrary& library) {
 void RuntimeInit() {
     if (gStarted) return;
     gStarted = true;
-    CreateHeaps();
+    RuntimeHeapsCreate();
     platform::SetUserLocaleWithCNumbers();
     // The runtime's own libraries are always there.
     RuntimeUse({RuntimeLibraryId::Strings, StringLibraryInit, nullptr});
@@ -58,36 +49,6 @@ void RuntimeShutdown() {
     ThreadLocalShutdown();
     // The string heap ends with the process: other threads may still be using their
     // scratch areas while we exit.
-    if (gMemoryHeap) platform::HeapDestroy(gMemoryHeap);
-    if (gRuntimeHeap) platform::HeapDestroy(gRuntimeHeap);
-    gMemoryHeap = gRuntimeHeap = nullptr;
+    RuntimeHeapsDestroy();
     platform::ExitProcess(0);
-}
-
-void* RuntimeHeap() {
-    if (!gRuntimeHeap) CreateHeaps();
-    return gRuntimeHeap;
-}
-
-void* MemoryHeap() {
-    if (!gMemoryHeap) CreateHeaps();
-    return gMemoryHeap;
-}
-
-void* StringHeap() {
-    if (!gStringHeap) CreateHeaps();
-    return gStringHeap;
-}
-
-void* RuntimeAllocate(size_t size) {
-    return platform::HeapAllocate(RuntimeHeap(), size, true);
-}
-
-void* RuntimeReallocate(void* block, size_t size) {
-    if (!block) return RuntimeAllocate(size);
-    return platform::HeapReallocate(RuntimeHeap(), block, size, true);
-}
-
-void RuntimeFree(void* block) {
-    if (block) platform::HeapRelease(RuntimeHeap(), block);
 }

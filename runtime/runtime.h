@@ -1,5 +1,5 @@
-// The runtime frame: private heaps and the ordered start and shutdown of the runtime
-// libraries.
+// The runtime frame: the ordered start and shutdown of the runtime libraries. It sits on
+// top of the runtime: the heaps (heap.h) and the clock (clock.h) know nothing of it.
 #pragma once
 
 #include <cstddef>
@@ -40,14 +40,3 @@ void RuntimeInit();
 // images, event queue), frees the per-thread storage slot, destroys the heaps and ends the
 // process with exit code 0.
 [[noreturn]] void RuntimeShutdown();
-
-// The three private heaps. The runtime heap holds library records, object tables, per-thread
-// areas and sound data; the memory heap general allocations; the string heap string buffers.
-void* RuntimeHeap();
-void* MemoryHeap();
-void* StringHeap();
-
-// Allocations from the runtime heap (zero-filled). RuntimeFree(nullptr) does nothing.
-void* RuntimeAllocate(size_t size);
-void* RuntimeReallocate(void* block, size_t size); // new bytes zero-filled
-void RuntimeFree(void* block);

@@ -1,7 +1,7 @@
 #include "strings.h"
 
+#include "heap.h"
 #include "platform.h"
-#include "runtime.h"
 #include "threads.h"
 
 #include <cctype>

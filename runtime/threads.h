@@ -1,4 +1,4 @@
-// Threads with per-thread storage, clean-up after a thread ends, and timing.
+// Threads with per-thread storage and clean-up after a thread ends.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +29,3 @@ void ThreadLocalShutdown();
 // then never runs).
 using ThreadExitProcedure = void (*)(void* argument);
 void* AtThreadExit(ThreadExitProcedure procedure, void* argument);
-
-// Milliseconds since the first call (which returns 0); monotonic.
-int64_t ElapsedMs();
-// Suspends the calling thread. The first call raises the system timer resolution to 1 ms so
-// that SleepMs(1) lasts about a millisecond; SleepMs(0) yields the rest of the time slice.
-void SleepMs(uint32_t milliseconds);

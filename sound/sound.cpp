@@ -1,6 +1,7 @@
 #include "sound.h"
 
 #include "miniaudio_config.h"
+#include "runtime/heap.h"
 #include "runtime/platform.h"
 #include "sound_internal.h"
 #include "wave.h"

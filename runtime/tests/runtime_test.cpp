@@ -1,3 +1,4 @@
+#include "runtime/clock.h"
 #include "runtime/runtime.h"
 #include "runtime/threads.h"
 

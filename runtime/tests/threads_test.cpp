@@ -1,3 +1,4 @@
+#include "runtime/clock.h"
 #include "runtime/threads.h"
 #include "runtime/timing_internal.h"
 #include "test_support.h"

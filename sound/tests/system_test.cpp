@@ -1,6 +1,7 @@
 // The library with a real audio thread (the audio library's null device, which plays into
 // nothing in real time): device start and stop, the idle watcher, shutdown, and two
 // threads on one sound number as the program uses it.
+#include "runtime/clock.h"
 #include "runtime/threads.h"
 #include "sound/clips.h"
 #include "sound_test_support.h"

@@ -7,6 +7,7 @@
 //                                      WAVE) against the log the play run printed
 //
 // sound/tests/record_test.sh records the device's output between the two.
+#include "runtime/clock.h"
 #include "runtime/threads.h"
 #include "sound/clips.h"
 #include "sound/sound.h"

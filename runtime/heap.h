@@ -1,0 +1,21 @@
+// The bottom of the runtime: its private heaps and allocation from them.
+#pragma once
+
+#include <cstddef>
+
+// The three private heaps. The runtime heap holds library records, object tables, per-thread
+// areas and sound data; the memory heap general allocations; the string heap string buffers.
+void* RuntimeHeap();
+void* MemoryHeap();
+void* StringHeap();
+
+// Allocations from the runtime heap (zero-filled). RuntimeFree(nullptr) does nothing.
+void* RuntimeAllocate(size_t size);
+void* RuntimeReallocate(void* block, size_t size); // new bytes zero-filled
+void RuntimeFree(void* block);
+
+// For the runtime frame: creates the heaps (the first allocation does so too), and at
+// shutdown destroys the runtime and memory heaps. The string heap ends with the process,
+// since other threads may still be using their scratch areas while it exits.
+void RuntimeHeapsCreate();
+void RuntimeHeapsDestroy();
