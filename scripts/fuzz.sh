@@ -25,12 +25,23 @@ case "$seconds" in
     exit 2
     ;;
 esac
+bash "$root/scripts/setup.sh" || {
+    echo "fuzz: set-up failed (see the lines above)" >&2
+    exit 2
+}
 for tool in clang clang++ cmake ninja; do
     command -v "$tool" >/dev/null || {
         echo "fuzz: $tool is missing (scripts/setup.sh installs it)" >&2
         exit 2
     }
 done
+# libFuzzer is a runtime library of clang's, packaged apart from the compiler.
+runtime_dir=$(clang --print-runtime-dir 2>/dev/null || true)
+if [ ! -f "$runtime_dir/libclang_rt.fuzzer-x86_64.a" ]; then
+    echo "fuzz: clang's libFuzzer runtime is missing (looked in '${runtime_dir:-?}');" \
+        "install the libclang-rt-dev package that matches 'clang --version'" >&2
+    exit 2
+fi
 
 cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

@@ -1,17 +1,61 @@
 #!/usr/bin/env bash
 # Set-up, build and every test: natively (AddressSanitizer + UndefinedBehaviorSanitizer,
-# then ThreadSanitizer) and as real Windows programs under Wine.
+# then ThreadSanitizer), as real Windows programs under Wine, and the scripts' own checks
+# (set-up into an empty install root, clean-up after an interrupted run).
 # Prints one summary line per configuration and exits non-zero on any failure.
 #   scripts/test.sh            everything
-#   scripts/test.sh native     only the named configurations (native, native-tsan, windows)
+#   scripts/test.sh native     only the named configurations (native, native-tsan, windows,
+#                              scripts)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(native native-tsan windows)
+# Where the logs go (the scripts' own checks run a second test.sh and keep its logs apart).
+logs=${MORLETT_TEST_LOG_DIR:-build}
+[ ${#configs[@]} -gt 0 ] || configs=(native native-tsan windows scripts)
+for c in "${configs[@]}"; do
+    case "$c" in
+    native | native-tsan | windows | scripts) ;;
+    *)
+        echo "test: unknown configuration '$c' (native, native-tsan, windows, scripts)" >&2
+        exit 2
+        ;;
+    esac
+done
 
-bash scripts/setup.sh || { echo "test: set-up failed" >&2; exit 1; }
+# Every step runs in a process group of its own, in the background, so that an interrupt
+# (Ctrl-C, TERM, HUP) reaches our trap at once; the trap ends the whole group with TERM,
+# whose own traps stop what they started (the Wine environment above all), waits for it
+# and then ends us with the same signal.
+child=
+exec {tty_err}>&2 # the trap may fire while a step's output goes to a log
+on_signal() {
+    local sig=$1
+    trap - INT TERM HUP
+    if [ -n "$child" ]; then
+        kill -TERM -- "-$child" 2>/dev/null
+        wait "$child" 2>/dev/null
+    fi
+    echo "test: interrupted ($sig); everything it started has been stopped" >&"$tty_err"
+    kill -"$sig" $$
+    exit 1
+}
+trap 'on_signal INT' INT
+trap 'on_signal TERM' TERM
+trap 'on_signal HUP' HUP
+
+# Runs "$@" as such a step and returns its exit status.
+step() {
+    setsid "$@" &
+    child=$!
+    wait "$child"
+    local rc=$?
+    child=
+    return $rc
+}
+
+step bash scripts/setup.sh || { echo "test: set-up failed (see the lines above)" >&2; exit 1; }
 
 status=0
 total_passed=0
@@ -26,40 +70,45 @@ count_results() {
 }
 
 run_config() {
-    local preset=$1 log="build/$1-test.log"
+    local preset=$1 log="$logs/$1-test.log" rc
+    if [ "$preset" = scripts ]; then
+        echo "== scripts: test"
+        step bash scripts/tests/run.sh >"$log" 2>&1
+        rc=$?
+        count_results "$log"
+        grep -aE '^(ok|FAIL|skip) ' "$log" | sed 's/^/   /'
+        finish_config "$preset" "$rc" "$log"
+        return
+    fi
     echo "== $preset: configure and build"
-    if ! cmake --preset "$preset" >"build/$preset-configure.log" 2>&1; then
-        cat "build/$preset-configure.log"
+    if ! step cmake --preset "$preset" >"$logs/$preset-configure.log" 2>&1; then
+        cat "$logs/$preset-configure.log"
         summaries+=("$preset: configure failed")
         status=1
         return
     fi
-    if ! cmake --build --preset "$preset" >"build/$preset-build.log" 2>&1; then
-        grep -aE 'error|FAILED' "build/$preset-build.log" | head -n 40
-        echo "   (full log: build/$preset-build.log)"
+    if ! step cmake --build --preset "$preset" >"$logs/$preset-build.log" 2>&1; then
+        grep -aE 'error|FAILED' "$logs/$preset-build.log" | head -n 40
+        echo "   (full log: $logs/$preset-build.log)"
         summaries+=("$preset: build failed")
         status=1
         return
     fi
     echo "== $preset: test"
-    local rc
     if [ "$preset" = windows ]; then
         # One environment (Xvfb, wineserver, PulseAudio null sink) for the whole run.
-        (
-            source scripts/winenv.sh
-            winenv_start "$root/build/windows" || exit 90
-            ctest --preset windows -V >"$root/$log" 2>&1
-            rc=$?
-            winenv_stop
-            exit $rc
-        )
-        rc=$?
+        step bash scripts/winenv.sh run "$root/build/windows" ctest --preset windows -V >"$log" 2>&1
     else
-        ctest --preset "$preset" -V >"$log" 2>&1
-        rc=$?
+        step ctest --preset "$preset" -V >"$log" 2>&1
     fi
+    rc=$?
     count_results "$log"
     grep -aE '\[  FAILED  \] [A-Za-z]|tests passed|Failure|Timeout|\*\*\*' "$log" | head -n 40
+    finish_config "$preset" "$rc" "$log"
+}
+
+finish_config() {
+    local preset=$1 rc=$2 log=$3
     if [ "$rc" -ne 0 ]; then
         status=1
         [ "$failed" -gt 0 ] || failed=1
@@ -70,7 +119,7 @@ run_config() {
     summaries+=("$preset: $passed passed, $failed failed")
 }
 
-mkdir -p build
+mkdir -p build "$logs"
 for preset in "${configs[@]}"; do
     run_config "$preset"
 done

@@ -69,6 +69,7 @@ if [ -z "${MORLETT_WINENV:-}" ]; then
 fi
 trap 'on_signal INT' INT
 trap 'on_signal TERM' TERM
+trap 'on_signal HUP' HUP
 
 # timeout(1) puts the program in a process group of its own and, when the time is up,
 # signals that whole group: the Wine process and anything it started, nothing else.

@@ -344,11 +344,27 @@ winenv_start() {
     return 0
 }
 
+# Wine processes of our prefix that outlived their server: a signal to our process group
+# (CI giving up, a TERM to `scripts/test.sh`) can end the server before `wineserver -k`
+# reaches it, and Wine's service processes then stay behind. They are ours by construction
+# (the prefix belongs to this environment while it holds the build directory's lock, and
+# each of them carries the prefix in its environment), so they are ended by PID.
+_winenv_sweep_prefix() {
+    local f pid
+    for f in $(grep -lzx "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
+        pid=${f#/proc/}
+        pid=${pid%/environ}
+        case "$pid" in "$$" | "$BASHPID" | "$PPID") continue ;; esac
+        kill -KILL "$pid" 2>/dev/null
+    done
+}
+
 winenv_stop() {
     [ -n "${_winenv_active:-}" ] || return 0
     if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
         # Ends every Wine process of our prefix, then the server.
         timeout 20 wineserver -k >/dev/null 2>&1
+        _winenv_sweep_prefix
     fi
     [ -n "${_winenv_ws_pid:-}" ] && _winenv_end_pid "$_winenv_ws_pid"
     [ -n "${_winenv_xvfb_pid:-}" ] && _winenv_end_pid "$_winenv_xvfb_pid"
@@ -402,6 +418,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
         trap 'winenv_stop' EXIT
         trap '_winenv_on_signal INT' INT
         trap '_winenv_on_signal TERM' TERM
+        trap '_winenv_on_signal HUP' HUP
         winenv_start "$build" || exit 1
         # Standard input is passed on explicitly: a background job would get /dev/null.
         "$@" <&0 &
