@@ -2,8 +2,8 @@
 // mapping between records and JSON objects, and files.
 #pragma once
 
-#include "runtime/containers.h"
 #include "runtime/objects.h"
+#include "runtime/record_fields.h"
 #include "runtime/runtime.h"
 
 #include <cstddef>
@@ -102,11 +102,11 @@ void JsonSetInteger(JsonValue* value, int64_t n);
 void JsonSetDouble(JsonValue* value, double x);
 // Copies text; null or empty leaves the payload null. False when memory is short (the value
 // is then an empty string).
-bool JsonSetString(JsonValue* value, const char16_t* text);
-bool JsonSetStringLength(JsonValue* value, const char16_t* text, size_t length);
+[[nodiscard]] bool JsonSetString(JsonValue* value, const char16_t* text);
+[[nodiscard]] bool JsonSetStringLength(JsonValue* value, const char16_t* text, size_t length);
 // An empty sequence or member table; false when memory is short (the value is then null).
-bool JsonSetArray(JsonValue* value);
-bool JsonSetObject(JsonValue* value);
+[[nodiscard]] bool JsonSetArray(JsonValue* value);
+[[nodiscard]] bool JsonSetObject(JsonValue* value);
 
 JsonValue* JsonArrayAppend(JsonValue* array);
 JsonValue* JsonObjectSetMember(JsonValue* object, const char16_t* name);

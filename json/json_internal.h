@@ -2,6 +2,7 @@
 #pragma once
 
 #include "json.h"
+#include "runtime/utf8.h"
 
 #include <cstdint>
 
@@ -33,10 +34,8 @@ JsonValue* SetMemberValue(JsonValue* object, const char16_t* name, size_t length
 JsonValue* AppendValue(JsonValue* array, NewValue kind, const char16_t* text, size_t length,
                        JsonChunk** chunks);
 
-// Decodes UTF-8 into UTF-16 as the system's conversion does: every maximal invalid
-// subsequence becomes U+FFFD. out needs room for length units (never more are written);
-// returns the number of units.
-size_t Utf8ToUtf16(const uint8_t* bytes, size_t length, char16_t* out);
+// The runtime's decoder, under the name the library has always used.
+using ::Utf8ToUtf16;
 
 // The save's sink: the writer's characters as UTF-8 in a 4096-byte buffer that is handed to
 // flush whenever it holds 4092 bytes or more before a character is added, so every block but
@@ -63,17 +62,13 @@ struct Utf8Sink {
         uint32_t first = v & 0xFFFF, second = v >> 16;
         if (first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF) {
             uint32_t c = 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
-            p[0] = uint8_t(0xF0 | c >> 18);
-            p[1] = uint8_t(0x80 | (c >> 12 & 0x3F));
-            p[2] = uint8_t(0x80 | (c >> 6 & 0x3F));
-            p[3] = uint8_t(0x80 | (c & 0x3F));
-            fill += 4;
+            fill += int32_t(Utf8Encode(c, p));
             return true;
         }
         // Only a surrogate carries a second unit; other values are one unit.
-        p = Unit(p, first);
-        if (second && first >= 0xD800 && first <= 0xDFFF) p = Unit(p, second);
-        fill = int32_t(p - buffer);
+        size_t n = Utf8Encode(first, p);
+        if (second && IsSurrogate(first)) n += Utf8Encode(second, p + n);
+        fill += int32_t(n);
         return true;
     }
 
@@ -90,22 +85,6 @@ struct Utf8Sink {
             n -= take;
         }
         return true;
-    }
-
-  private:
-    static uint8_t* Unit(uint8_t* p, uint32_t c) {
-        if (c < 0x80) {
-            *p++ = uint8_t(c);
-        } else if (c < 0x800) {
-            *p++ = uint8_t(0xC0 | c >> 6);
-            *p++ = uint8_t(0x80 | (c & 0x3F));
-        } else {
-            if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-            *p++ = uint8_t(0xE0 | c >> 12);
-            *p++ = uint8_t(0x80 | (c >> 6 & 0x3F));
-            *p++ = uint8_t(0x80 | (c & 0x3F));
-        }
-        return p;
     }
 };
 

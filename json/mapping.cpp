@@ -2,6 +2,7 @@
 #include "json_internal.h"
 #include "json_platform.h"
 
+#include "runtime/containers.h"
 #include "runtime/heap.h"
 #include "runtime/strings.h"
 
@@ -144,7 +145,8 @@ void ExtractScalar(const JsonValue* m, uint8_t* slot, uint8_t type,
         break;
     case TypeString:
         if (m->type == JsonString && m->text && *m->text)
-            reinterpret_cast<RuntimeString*>(slot)->Assign(m->text);
+            // Memory short: the field keeps its old text, as for a member of another type.
+            (void)reinterpret_cast<RuntimeString*>(slot)->Assign(m->text);
         break;
     case TypeFixedString:
         if (m->type == JsonString && m->text && *m->text && fixedBytes >= 2) {
@@ -197,7 +199,8 @@ void InsertScalar(JsonValue* out, const uint8_t* slot, uint8_t type,
         if (nested) JsonInsertStructure(out, slot, nested);
         break;
     case TypeString:
-        JsonSetString(out, Load<const char16_t*>(slot));
+        // Memory short: the member is an empty string (the value's own rule).
+        (void)JsonSetString(out, Load<const char16_t*>(slot));
         break;
     case TypeFixedString: {
         size_t room = fixedBytes > 0 ? size_t(fixedBytes) / 2 : 0, n = 0;
@@ -208,7 +211,7 @@ void InsertScalar(JsonValue* out, const uint8_t* slot, uint8_t type,
             n <= 256 ? small : static_cast<char16_t*>(RuntimeAllocate(n * sizeof(char16_t)));
         if (!units) break;
         std::memcpy(units, slot, n * sizeof(char16_t));
-        JsonSetStringLength(out, units, n);
+        (void)JsonSetStringLength(out, units, n); // memory short: an empty string
         if (units != small) RuntimeFree(units);
         break;
     }
@@ -392,7 +395,7 @@ void InsertFields(JsonValue* object, const uint8_t* structure,
             if (data)
                 BuildArray(m, 0, 0, static_cast<const uint8_t*>(data), f.nested);
             else
-                JsonSetArray(m);
+                (void)JsonSetArray(m); // memory short: the member stays null
             break;
         }
         default:

@@ -13,7 +13,7 @@ int64_t ParameterCount();
 // The calling thread's next parameter, quotes removed; empty when none is left.
 const char16_t* NextParameter();
 // Nonzero on success.
-int SetWorkingDirectory(const char16_t* path);
+[[nodiscard]] int SetWorkingDirectory(const char16_t* path);
 // Size in bytes, -1 for a missing file, -2 for a directory or drive.
 int64_t FileSizeOf(const char16_t* name);
 // Starts a program through the shell. Returns the shell's result: greater than 32 means

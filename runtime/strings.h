@@ -36,17 +36,19 @@ int64_t ScratchPosition();
 class RuntimeString {
   public:
     RuntimeString() = default;
-    explicit RuntimeString(const char16_t* text) { Assign(text); }
-    RuntimeString(const RuntimeString& other) { Assign(other.text_); }
+    // Construction and copying cannot report a memory shortage: the string is then empty
+    // (constructors) or keeps its old text (assignment). Use Assign where that matters.
+    explicit RuntimeString(const char16_t* text) { (void)Assign(text); }
+    RuntimeString(const RuntimeString& other) { (void)Assign(other.text_); }
     RuntimeString& operator=(const RuntimeString& other) {
-        if (this != &other) Assign(other.text_);
+        if (this != &other) (void)Assign(other.text_);
         return *this;
     }
     ~RuntimeString();
     // Copies text; assigning null frees the buffer. Returns false when memory is short
     // (the old text is kept then).
-    bool Assign(const char16_t* text);
-    bool Append(const char16_t* text);
+    [[nodiscard]] bool Assign(const char16_t* text);
+    [[nodiscard]] bool Append(const char16_t* text);
     const char16_t* Text() const { return text_ ? text_ : u""; }
     size_t Length() const;
 

@@ -166,7 +166,9 @@ void* ThreadLocalGet(int64_t offset) {
         platform::TlsSetValue(gStorageSlot, area);
         for (Registration* r = gRegistrations; r; r = r->next)
             if (r->init) r->init(static_cast<char*>(area) + r->offset);
-        AtThreadExit(AreaCleanup, area);
+        // Memory short: the thread keeps its area but its clean-up is lost; failing every
+        // later lookup of the thread would be worse.
+        (void)AtThreadExit(AreaCleanup, area);
     }
     return static_cast<char*>(area) + offset;
 }

@@ -18,7 +18,8 @@ void ThreadLibraryShutdown();
 // init runs on a thread's new block when the thread's area is created (for the registering
 // thread: at once); cleanup runs after the thread has ended, newest registration first.
 using ThreadLocalProcedure = void (*)(void* block);
-int64_t ThreadLocalRegister(int64_t size, ThreadLocalProcedure init, ThreadLocalProcedure cleanup);
+[[nodiscard]] int64_t ThreadLocalRegister(int64_t size, ThreadLocalProcedure init,
+                                          ThreadLocalProcedure cleanup);
 // Address of the calling thread's block at offset; creates the thread's area on first use.
 void* ThreadLocalGet(int64_t offset);
 // Frees the storage slot (shutdown); does nothing when nothing was registered.
@@ -28,4 +29,4 @@ void ThreadLocalShutdown();
 // registered first). Returns a non-null token, or null when memory is short (the procedure
 // then never runs).
 using ThreadExitProcedure = void (*)(void* argument);
-void* AtThreadExit(ThreadExitProcedure procedure, void* argument);
+[[nodiscard]] void* AtThreadExit(ThreadExitProcedure procedure, void* argument);

@@ -1,8 +1,8 @@
 #include "sound.h"
 
 #include "miniaudio_config.h"
+#include "runtime/clock.h"
 #include "runtime/heap.h"
-#include "runtime/platform.h"
 #include "sound_internal.h"
 #include "wave.h"
 
@@ -208,7 +208,7 @@ void DeviceIdleWatcher(IdleWatcher* watcher) {
             idle = false;
             continue;
         }
-        uint32_t now = platform::TickCount();
+        uint32_t now = SystemTickCount();
         if (!idle) {
             idle = true;
             idleSince = now;

@@ -37,7 +37,7 @@ void CleanupB(void*) {
 
 void StartBlocks() {
     gBlockA = ThreadLocalRegister(12, InitA, CleanupA);
-    ThreadLocalRegister(5, nullptr, nullptr); // reserves 8 bytes, no node
+    (void)ThreadLocalRegister(5, nullptr, nullptr); // reserves 8 bytes, no node
     gBlockB = ThreadLocalRegister(8, InitB, CleanupB);
 }
 } // namespace

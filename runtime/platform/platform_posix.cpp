@@ -2,6 +2,8 @@
 // can be built and tested natively. Not a product platform.
 #include "platform.h"
 
+#include "runtime/utf8.h"
+
 #include <atomic>
 #include <clocale>
 #include <cstdlib>
@@ -20,23 +22,8 @@ namespace platform {
 namespace {
 
 std::u16string Widen(const std::string& text) {
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        uint32_t c = b;
-        size_t extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-        if (extra) c = b & (0x3F >> extra);
-        for (size_t k = 1; k <= extra && i + k < text.size(); ++k)
-            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        i += extra + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += char16_t(0xD800 + (c >> 10));
-            out += char16_t(0xDC00 + (c & 0x3FF));
-        } else {
-            out += char16_t(c);
-        }
-    }
+    std::u16string out(text.size(), u'\0');
+    out.resize(Utf8ToUtf16(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data()));
     return out;
 }
 
@@ -73,34 +60,6 @@ void RunEndWatch(void* value) {
 }
 
 } // namespace
-
-std::string NarrowPath(const char16_t* text) {
-    // UTF-16 to UTF-8, enough for paths.
-    std::string out;
-    for (; text && *text; ++text) {
-        uint32_t c = *text;
-        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
-            ++text;
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // A heap keeps its blocks in a list, so that destroying it frees them all at once, and so
 // that leak checkers see blocks that live until the heap goes as reachable.
@@ -293,7 +252,7 @@ const char16_t* CommandLine() {
 }
 
 bool ChangeDirectory(const char16_t* path) {
-    return chdir(NarrowPath(path).c_str()) == 0;
+    return chdir(Utf16ToUtf8(path).c_str()) == 0;
 }
 
 uint32_t DriveType(const char16_t*) {
@@ -302,7 +261,7 @@ uint32_t DriveType(const char16_t*) {
 
 bool FindFirstEntry(const char16_t* name, bool* isDirectory, int64_t* size) {
     struct stat info;
-    if (stat(NarrowPath(name).c_str(), &info) != 0) return false;
+    if (stat(Utf16ToUtf8(name).c_str(), &info) != 0) return false;
     *isDirectory = S_ISDIR(info.st_mode);
     *size = info.st_size;
     return true;
@@ -316,7 +275,7 @@ bool FileAttributes(const char16_t* name, bool* isDirectory) {
 intptr_t ShellOpen(const char16_t*, const char16_t* file, const char16_t* parameters,
                    const char16_t* directory) {
     // Enough for tests: run file with the parameters as one argument, in directory.
-    std::string f = NarrowPath(file), p = NarrowPath(parameters), d = NarrowPath(directory);
+    std::string f = Utf16ToUtf8(file), p = Utf16ToUtf8(parameters), d = Utf16ToUtf8(directory);
     pid_t child = fork();
     if (child < 0) return 0;
     if (child == 0) {
