@@ -6,6 +6,42 @@
 
 #include <cstdint>
 
+// ---- Layout of containers ----------------------------------------------------------------
+
+struct JsonElement {
+    JsonElement* next;
+    JsonElement* previous;
+    JsonValue value;
+};
+
+struct JsonElementList {
+    JsonElement* first;
+    JsonElement* last;
+    int64_t count;
+    JsonChunk* chunks;
+};
+
+// Objects keep their members in 64 chains, chosen by the hash of the name; the chains fix
+// the order in which members are enumerated and written (chain 0 to 63, newest first within
+// a chain). Only the heads of chains in use are stored, in chain order, so that small
+// objects stay small. Large objects add a lookup index on top, so that finding a name stays
+// cheap.
+constexpr int JsonChainCount = 64;
+constexpr int JsonFirstHeads = 4; // heads kept in the table itself
+
+struct JsonMemberTable {
+    uint64_t occupied;  // bit c is set while chain c holds members
+    JsonMember** heads; // the heads of the occupied chains, in chain order
+    int64_t count;
+    int32_t noCase;
+    uint16_t headCapacity;
+    uint16_t headsHome; // json_internal::HeadsHome: who owns the heads
+    uint32_t indexMask; // index slots - 1, or 0 while there is no index
+    JsonMember** index;
+    JsonChunk* chunks;
+    JsonMember* firstHeads[JsonFirstHeads];
+};
+
 namespace json_internal {
 
 ObjectTable* DocumentTable();
@@ -18,21 +54,46 @@ intptr_t StoreDocument(int64_t number, JsonValue* root);
 // JsonObjectSetMember with a name of length units (no terminator needed).
 JsonValue* SetMember(JsonValue* object, const char16_t* name, size_t length);
 
-// The parser's shortcuts: a new member or element whose value starts as a string (text of
-// textLength units), an empty object or an empty array, with the text or the container's
-// record in the same block as the member or element. Such a value is marked by isDouble ==
-// Embedded, and that part is not freed on its own. A repeated member name gets its value the
-// ordinary way.
+// ---- Ownership -------------------------------------------------------------------------
+
+// Bits of JsonValue::flags. The caller's bits (JsonNoCase) pass from a container to its new
+// elements and members; PayloadEmbedded is the value's own and is never inherited.
+constexpr uint16_t InheritedFlags = JsonNoCase;
+// The value's text or container record lies in the block of its member or element (the
+// parser's shortcut) and is not freed on its own: it goes with the container's chunks.
+constexpr uint16_t PayloadEmbedded = 0x8000;
+
+// Where the heads of a member table's chains live.
+enum HeadsHome : uint16_t {
+    HeadsInTable = 0, // firstHeads, inside the table
+    HeadsOnHeap = 1,  // a block of their own, freed with the table
+    HeadsInChunks = 2 // chunks of this or an enclosing container, freed with those
+};
+
+// ---- Building trees --------------------------------------------------------------------
+
+// What a new member or element starts as: null, or (the parser's shortcuts) a string (text
+// of length units), an empty object or an empty array, with the text or the container's
+// record in the same block as the member or element (marked PayloadEmbedded). A repeated
+// member name gets its value the ordinary way.
 enum class NewValue { Null, String, Object, Array };
-constexpr uint16_t Embedded = 2;
+struct ValueStart {
+    NewValue kind = NewValue::Null;
+    const char16_t* text = nullptr;
+    size_t length = 0;
+};
+
 // chunks: where the node comes from; null for the container's own chunks. A parse takes
 // every node of the tree from the chunks of the root's container, so that a document lies
 // in a few large blocks in the order it is read; a container changed afterwards uses its own
-// chunks, and what it held before stays until the root goes.
-JsonValue* SetMemberValue(JsonValue* object, const char16_t* name, size_t length, NewValue kind,
-                          const char16_t* text, size_t textLength, JsonChunk** chunks);
-JsonValue* AppendValue(JsonValue* array, NewValue kind, const char16_t* text, size_t length,
-                       JsonChunk** chunks);
+// chunks, and what it held before stays until the root goes. Null when memory is short or
+// the container is of another type.
+JsonValue* SetMemberValue(JsonValue* object, const char16_t* name, size_t length,
+                          const ValueStart& start, JsonChunk** chunks);
+JsonValue* AppendValue(JsonValue* array, const ValueStart& start, JsonChunk** chunks);
+
+// The member-name hash of JsonNameHash over length units.
+uint32_t NameHash(const char16_t* name, size_t length, bool noCase);
 
 // The runtime's decoder, under the name the library has always used.
 using ::Utf8ToUtf16;

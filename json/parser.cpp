@@ -371,10 +371,10 @@ class Parser {
                   int32_t depth) {
         using json_internal::NewValue;
         auto add = [&](NewValue kind, const char16_t* text, size_t length) {
-            JsonValue* v = name
-                               ? json_internal::SetMemberValue(container, name, nameLength, kind,
-                                                               text, length, chunks_)
-                               : json_internal::AppendValue(container, kind, text, length, chunks_);
+            json_internal::ValueStart start{kind, text, length};
+            JsonValue* v =
+                name ? json_internal::SetMemberValue(container, name, nameLength, start, chunks_)
+                     : json_internal::AppendValue(container, start, chunks_);
             if (!v) Raise("Out of memory");
             return v;
         };
@@ -442,7 +442,7 @@ class Parser {
                 ParseNew(ReadNonBlank(), value, name, length, depth);
             } else {
                 JsonValue* member = json_internal::SetMemberValue(
-                    value, name, length, json_internal::NewValue::Null, nullptr, 0, chunks_);
+                    value, name, length, json_internal::ValueStart{}, chunks_);
                 if (!member) {
                     Raise("Out of memory");
                     return;

@@ -219,4 +219,27 @@ TEST_F(JsonValueTest, LargeObjectsKeepChainOrderAndFindEveryName) {
     EXPECT_EQ(seen, kCount);
 }
 
+// The parser puts strings and container records in the blocks of their members; whatever is
+// set in such a tree afterwards has content of its own and must be freed with the document
+// (the leak checker of the sanitized build sees the difference), under the case rule kept.
+TEST_F(JsonValueTest, ValuesChangedInAParsedTreeOwnTheirNewContent) {
+    ASSERT_TRUE(ParseInto(0, R"({"s":"text","a":["x",{"k":1}],"o":{"p":"q"}})", JsonNoCase));
+    JsonValue* root = JsonRoot(0);
+    JsonValue* s = JsonObjectFind(root, u"S");
+    ASSERT_NE(s, nullptr);
+    JsonValueClear(s);
+    ASSERT_TRUE(JsonSetString(s, u"a new text of its own"));
+    JsonValue* a = JsonObjectFind(root, u"a");
+    ASSERT_TRUE(JsonSetString(JsonArrayAppend(a), u"appended"));
+    JsonValue* inner = JsonObjectFind(JsonArrayNext(JsonArrayFirst(a)), u"K");
+    ASSERT_NE(inner, nullptr) << "the parsed object keeps the case rule";
+    ASSERT_TRUE(JsonSetObject(inner));
+    ASSERT_TRUE(JsonSetString(JsonObjectSetMember(inner, u"deep"), u"x"));
+    EXPECT_NE(JsonObjectFind(inner, u"DEEP"), nullptr) << "new objects inherit the case rule";
+    ASSERT_TRUE(JsonSetArray(JsonObjectFind(root, u"o")));
+    EXPECT_EQ(Written(0),
+              R"({"a":["x",{"k":{"deep":"x"}},"appended"],"o":[],"s":"a new text of its own"})");
+    JsonFree(0);
+}
+
 } // namespace
