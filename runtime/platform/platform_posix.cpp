@@ -5,15 +5,18 @@
 #include "runtime/utf8.h"
 
 #include <atomic>
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
 #include <sched.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -274,19 +277,45 @@ bool FileAttributes(const char16_t* name, bool* isDirectory) {
 
 intptr_t ShellOpen(const char16_t*, const char16_t* file, const char16_t* parameters,
                    const char16_t* directory) {
-    // Enough for tests: run file with the parameters as one argument, in directory.
+    // Enough for tests: run file with the parameters as one argument, in directory, with the
+    // shell's results: above 32 once the program runs, 2 (file not found) when it cannot be
+    // started, 0 when no process can be made. The program runs as a grandchild, so that the
+    // child we wait for ends at once and nothing is left unreaped; a close-on-exec pipe
+    // tells whether the exec happened.
+    constexpr intptr_t kStarted = 42, kNotFound = 2, kNoResources = 0;
     std::string f = Utf16ToUtf8(file), p = Utf16ToUtf8(parameters), d = Utf16ToUtf8(directory);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return kNoResources;
     pid_t child = fork();
-    if (child < 0) return 0;
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return kNoResources;
+    }
     if (child == 0) {
-        if (!d.empty() && chdir(d.c_str()) != 0) _exit(127);
-        if (p.empty())
-            execlp(f.c_str(), f.c_str(), static_cast<char*>(nullptr));
-        else
-            execlp(f.c_str(), f.c_str(), p.c_str(), static_cast<char*>(nullptr));
+        close(report[0]);
+        pid_t program = fork();
+        if (program != 0) _exit(program < 0 ? 1 : 0);
+        if (d.empty() || chdir(d.c_str()) == 0) {
+            if (p.empty())
+                execlp(f.c_str(), f.c_str(), static_cast<char*>(nullptr));
+            else
+                execlp(f.c_str(), f.c_str(), p.c_str(), static_cast<char*>(nullptr));
+        }
+        char failed = 1;
+        ssize_t ignored = write(report[1], &failed, 1);
+        (void)ignored;
         _exit(127);
     }
-    return 42;
+    close(report[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    char failed = 0;
+    ssize_t n;
+    while ((n = read(report[0], &failed, 1)) < 0 && errno == EINTR) {}
+    close(report[0]);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return kNoResources;
+    return n == 1 ? kNotFound : kStarted;
 }
 
 void LowerCaseInPlace(char16_t* text, size_t length) {

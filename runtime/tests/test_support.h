@@ -26,5 +26,8 @@ inline std::string Utf8(const char16_t* text) {
 // init and cleanup calls ("iA", "iB", "cB", "cA").
 extern int64_t gBlockA;
 extern int64_t gBlockB;
+// Registrations that main() made while memory was short, and the log of the start-up.
+extern int64_t gRefusedBlocks[2];
+extern std::string gStartLog;
 std::string TakeBlockLog();
 std::string TakeBlockLogPeek();

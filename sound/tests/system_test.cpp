@@ -28,6 +28,7 @@ class SoundDevice : public testing::Test {
     void SetUp() override { UseOutput(SoundOutput::NullBackend); }
     void TearDown() override {
         gSoundFailDeviceStart = false;
+        gSoundFailVoiceStart = false;
         SoundFree(AnyNumber);
     }
 };
@@ -59,6 +60,18 @@ TEST_F(SoundDevice, APlayThatCannotStartTheDeviceFailsAndHoldsNoVoice) {
     gSoundFailDeviceStart = false;
     EXPECT_EQ(SoundPlay(0, 0, 100), 1);
     EXPECT_TRUE(SoundDeviceRunning());
+    EXPECT_EQ(SoundGetState(0), SOUND_PLAYING);
+}
+
+TEST_F(SoundDevice, APlayWhoseVoiceCannotStartFailsAndGivesTheVoiceBack) {
+    ASSERT_NE(SoundLoadMemory(0, OnChime, sizeof OnChime), 0);
+    gSoundFailVoiceStart = true;
+    EXPECT_EQ(SoundPlay(0, 0, 100), 0);
+    EXPECT_EQ(SoundPlay(0, SF_MULTIPLE, 100), 0);
+    EXPECT_EQ(SoundVoicesInUse(), 0);
+    EXPECT_EQ(SoundGetState(0), SOUND_STOPPED) << "a waiting caller does not hang";
+    gSoundFailVoiceStart = false;
+    EXPECT_EQ(SoundPlay(0, SF_MULTIPLE, 100), 2) << "the first voice is free again";
     EXPECT_EQ(SoundGetState(0), SOUND_PLAYING);
 }
 
