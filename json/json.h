@@ -177,6 +177,9 @@ enum FieldKind : uint8_t {
     FieldStaticArray = 0xFE,
     FieldEnd = 0xFF,
 };
+// A field's type byte: the type code (TypeCode) in its low 6 bits, and TypePointerMark for a
+// field that holds a pointer to the value rather than the value.
+constexpr uint8_t TypeCodeMask = 0x3F;
 constexpr uint8_t TypePointerMark = 0x80;
 
 // Copies the members of object value into the record of size bytes that descriptor

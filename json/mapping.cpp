@@ -74,7 +74,7 @@ const uint8_t* ReadField(const uint8_t* p, Field* f) {
     }
     f->name = reinterpret_cast<const char*>(p);
     p = SkipText(p);
-    uint8_t code = f->type & 0x3F;
+    uint8_t code = f->type & TypeCodeMask;
     if (code == TypeStructure)
         f->nested = static_cast<const StructureDescriptor*>(ReadAddress(p));
     else if (code == TypeFixedString && !(f->type & TypePointerMark))
@@ -117,7 +117,7 @@ void ExtractScalar(const JsonValue* m, uint8_t* slot, uint8_t type,
         Store<int64_t>(slot, JsonGetInteger(m));
         return;
     }
-    switch (type & 0x3F) {
+    switch (type & TypeCodeMask) {
     case TypeInt8:
     case TypeUInt8:
         Store<uint8_t>(slot, uint8_t(JsonGetInteger(m)));
@@ -168,7 +168,7 @@ void InsertScalar(JsonValue* out, const uint8_t* slot, uint8_t type,
         JsonSetInteger(out, Load<int64_t>(slot));
         return;
     }
-    switch (type & 0x3F) {
+    switch (type & TypeCodeMask) {
     case TypeInt8:
         JsonSetInteger(out, Load<int8_t>(slot));
         break;
@@ -449,9 +449,9 @@ void StructureDescriptorBuilder::PutAddress(const void* address) {
 
 void StructureDescriptorBuilder::PutTail(uint8_t type, const StructureDescriptor* nested,
                                          int32_t fixedBytes) {
-    if ((type & 0x3F) == TypeStructure)
+    if ((type & TypeCodeMask) == TypeStructure)
         PutAddress(nested);
-    else if ((type & 0x3F) == TypeFixedString && !(type & TypePointerMark))
+    else if ((type & TypeCodeMask) == TypeFixedString && !(type & TypePointerMark))
         PutInt32(fixedBytes);
 }
 

@@ -2,12 +2,16 @@
 // first error recorded with its line and column in the thread's error record.
 #include "json_internal.h"
 #include "runtime/heap.h"
+#include "runtime/strings.h"
 
 #include <charconv>
 #include <cstring>
 #include <limits>
 
 namespace {
+
+// The white space of JSON between tokens; the line breaks also count lines for messages.
+constexpr char16_t kTab = 9, kLineFeed = 10, kCarriageReturn = 13, kSpace = 32;
 
 constexpr int32_t kTokenStep = 1024;
 
@@ -39,11 +43,11 @@ class Parser {
         }
         char16_t c = *at_;
         if (c) ++at_;
-        if (c == 13) {
+        if (c == kCarriageReturn) {
             ++line_;
             column_ = 0;
             afterCR_ = true;
-        } else if (c == 10) {
+        } else if (c == kLineFeed) {
             if (!afterCR_) {
                 ++line_;
                 column_ = 0;
@@ -61,7 +65,8 @@ class Parser {
     char16_t ReadNonBlank(bool endAllowed = false) {
         for (;;) {
             char16_t c = Read(endAllowed);
-            if (c != 9 && c != 10 && c != 13 && c != 32) return failed_ ? 0 : c;
+            if (c != kTab && c != kLineFeed && c != kCarriageReturn && c != kSpace)
+                return failed_ ? 0 : c;
         }
     }
 
@@ -323,46 +328,13 @@ class Parser {
         auto result = std::from_chars(narrow, narrow + length_, x, std::chars_format::general);
         if (result.ec == std::errc::result_out_of_range) {
             bool negative = narrow[0] == '-';
-            x = TooLarge(narrow + negative, narrow + length_)
+            x = DecimalAboveDoubleRange(narrow + negative, narrow + length_)
                     ? std::numeric_limits<double>::infinity()
                     : 0.0;
             if (negative) x = -x;
         }
         if (narrow != small) RuntimeFree(narrow);
         return x;
-    }
-
-    // Whether digits[.digits][e[+-]digits], out of the double range, lies above it: the
-    // decimal magnitude of its first non-zero digit plus the exponent decides.
-    static bool TooLarge(const char* p, const char* end) {
-        const char* q = p;
-        int64_t integerDigits = 0;
-        while (q < end && *q >= '0' && *q <= '9') ++q, ++integerDigits;
-        int64_t magnitude = 0, i = 0, fraction = 0;
-        bool found = false, point = false;
-        for (; p < end && *p != 'e' && *p != 'E'; ++p) {
-            if (*p == '.') {
-                point = true;
-                continue;
-            }
-            int64_t m = point ? -++fraction : integerDigits - 1 - i++;
-            if (*p != '0') {
-                magnitude = m;
-                found = true;
-                break;
-            }
-        }
-        if (!found) return false;
-        while (p < end && *p != 'e' && *p != 'E') ++p;
-        int64_t exponent = 0;
-        if (p < end) {
-            ++p;
-            bool negative = *p == '-';
-            if (*p == '+' || *p == '-') ++p;
-            for (; p < end && exponent < 100000; ++p) exponent = exponent * 10 + (*p - '0');
-            if (negative) exponent = -exponent;
-        }
-        return magnitude + exponent > 0;
     }
 
     // The value starting with c as a new element of array (name null) or member of object:

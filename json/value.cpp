@@ -1,5 +1,6 @@
 // Values, member tables, element sequences and the document table.
 #include "json_internal.h"
+#include "runtime/strings.h"
 
 #include "runtime/heap.h"
 #include "runtime/threads.h"
@@ -523,7 +524,7 @@ int64_t JsonGetInteger(const JsonValue* value) {
     if (value->type != JsonNumber) return 0;
     if (!value->isDouble) return value->integer;
     double x = value->real;
-    if (!(x >= -9223372036854775808.0 && x < 9223372036854775808.0)) return INT64_MIN;
+    if (!DoubleFitsInt64(x)) return INT64_MIN;
     return static_cast<int64_t>(x);
 }
 

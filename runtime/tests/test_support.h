@@ -1,20 +1,9 @@
 // Helpers shared by the runtime's tests.
 #pragma once
 
-#include <chrono>
-#include <string>
-#include <thread>
+#include "runtime/tests/wait_until.h"
 
-// Polls condition for up to timeout; true once it holds.
-template <class Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+#include <string>
 
 inline std::string Utf8(const char16_t* text) {
     std::string out;

@@ -2,6 +2,7 @@
 // nothing in real time): device start and stop, the idle watcher, shutdown, and two
 // threads on one sound number as the program uses it.
 #include "runtime/clock.h"
+#include "runtime/tests/wait_until.h"
 #include "runtime/threads.h"
 #include "sound/clips.h"
 #include "sound_test_support.h"
@@ -13,15 +14,6 @@
 #include <thread>
 
 namespace {
-
-template <class Condition> bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 class SoundDevice : public testing::Test {
   protected:
