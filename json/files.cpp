@@ -1,6 +1,6 @@
 // Documents to and from UTF-8 files and memory.
 #include "json_internal.h"
-#include "json_platform.h"
+#include "json_system.h"
 #include "runtime/heap.h"
 
 #include <cstring>
@@ -31,7 +31,7 @@ bool FlushToFile(json_internal::Utf8Sink* sink) {
         target->written + size > json_internal::gFailWritesAfter)
         return false;
     uint32_t done = 0;
-    bool ok = json_platform::WriteBlock(target->file, sink->buffer, size, &done) && done == size;
+    bool ok = json_system::WriteBlock(target->file, sink->buffer, size, &done) && done == size;
     target->written += done;
     return ok;
 }
@@ -54,7 +54,7 @@ intptr_t JsonLoadFile(int64_t number, const char16_t* fileName, int32_t flags) {
     if (!fileName || !*fileName) return 0;
     uint8_t* bytes = nullptr;
     size_t size = 0;
-    if (!json_platform::ReadWholeFile(fileName, uint64_t(kLengthLimit), &bytes, &size)) return 0;
+    if (!json_system::ReadWholeFile(fileName, uint64_t(kLengthLimit), &bytes, &size)) return 0;
     intptr_t id = bytes ? JsonParseMemory(number, bytes, int64_t(size), flags) : 0;
     RuntimeFree(bytes);
     return id;
@@ -71,7 +71,7 @@ int JsonSaveFile(int64_t number, const char16_t* fileName, int32_t flags) {
     sink.buffer = static_cast<uint8_t*>(RuntimeAllocate(json_internal::Utf8Sink::Size));
     if (!sink.buffer) return 0;
     char16_t* temporary = nullptr;
-    target.file = json_platform::CreateTemporary(fileName, &temporary);
+    target.file = json_system::CreateTemporary(fileName, &temporary);
     if (!target.file) {
         RuntimeFree(sink.buffer);
         return 0;
@@ -79,9 +79,9 @@ int JsonSaveFile(int64_t number, const char16_t* fileName, int32_t flags) {
     bool ok = json_internal::WriteUtf8(root, sink, flags);
     if (ok && sink.fill > 0) ok = sink.flush(&sink);
     if (ok)
-        ok = json_platform::CommitTemporary(target.file, temporary, fileName);
+        ok = json_system::CommitTemporary(target.file, temporary, fileName);
     else
-        json_platform::DiscardTemporary(target.file, temporary);
+        json_system::DiscardTemporary(target.file, temporary);
     RuntimeFree(temporary);
     RuntimeFree(sink.buffer);
     return ok ? 1 : 0;

@@ -1,5 +1,5 @@
 // POSIX stand-ins for the file calls, so that the library can be tested natively.
-#include "json_platform.h"
+#include "json_system.h"
 
 #include "runtime/heap.h"
 #include "runtime/utf8.h"
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace json_platform {
+namespace json_system {
 
 namespace {
 
@@ -108,4 +108,4 @@ size_t CodePageToUtf16(const char* text, char16_t* out, size_t capacity) {
     return n;
 }
 
-} // namespace json_platform
+} // namespace json_system

@@ -1,6 +1,6 @@
 // Records to JSON objects and back, guided by their structure descriptors.
 #include "json_internal.h"
-#include "json_platform.h"
+#include "json_system.h"
 
 #include "runtime/containers.h"
 #include "runtime/heap.h"
@@ -93,7 +93,7 @@ void MemberName(const char* name, char16_t* out, size_t capacity) {
     }
     if (n && narrow[n - 1] == '$') --n;
     narrow[n] = 0;
-    json_platform::CodePageToUtf16(narrow, out, capacity);
+    json_system::CodePageToUtf16(narrow, out, capacity);
 }
 
 template <class T> void Store(uint8_t* slot, T v) {

@@ -160,6 +160,15 @@ void FreeContent(JsonValue* value) {
     }
 }
 
+// Makes value an object with the zero-filled table, under the value's case rule.
+void StartMemberTable(JsonValue* value, JsonMemberTable* table) {
+    table->noCase = (value->flags & JsonNoCase) != 0;
+    table->heads = table->firstHeads;
+    table->headCapacity = JsonFirstHeads;
+    value->type = JsonObject;
+    value->members = table;
+}
+
 } // namespace
 
 // ---- Names -------------------------------------------------------------------------------
@@ -280,11 +289,7 @@ bool JsonSetObject(JsonValue* value) {
     JsonValueClear(value);
     auto* table = static_cast<JsonMemberTable*>(RuntimeAllocate(sizeof(JsonMemberTable)));
     if (!table) return false;
-    table->noCase = (value->flags & JsonNoCase) != 0;
-    table->heads = table->firstHeads;
-    table->headCapacity = JsonFirstHeads;
-    value->type = JsonObject;
-    value->members = table;
+    StartMemberTable(value, table);
     return true;
 }
 
@@ -320,12 +325,7 @@ void Embed(JsonValue* value, char* at, const ValueStart& start) {
         value->text = reinterpret_cast<char16_t*>(at);
         break;
     case NewValue::Object: {
-        auto* table = reinterpret_cast<JsonMemberTable*>(at);
-        table->noCase = (value->flags & JsonNoCase) != 0;
-        table->heads = table->firstHeads;
-        table->headCapacity = JsonFirstHeads;
-        value->type = JsonObject;
-        value->members = table;
+        StartMemberTable(value, reinterpret_cast<JsonMemberTable*>(at));
         break;
     }
     case NewValue::Array:

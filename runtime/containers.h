@@ -1,7 +1,9 @@
 // Containers that records can hold: lists, maps and multi-dimensional arrays. Element types
 // are the type codes of record_fields.h; the JSON library maps records holding these
 // containers to and from JSON. A container is used by one thread at a time: none of them
-// locks.
+// locks. Every operation accepts a null container (or element): it then does nothing and
+// returns null, 0, false or, for a key, the empty text. Creation returns null when memory
+// is short or elementSize is negative.
 #pragma once
 
 #include "record_fields.h"
@@ -62,6 +64,7 @@ int32_t RuntimeMapElementSize(const RuntimeMap* map);
 // non-null while the array exists, also with no element at all.
 constexpr int32_t RuntimeArrayMaxDimensions = 8;
 
+// Null also for dimensions outside 1..RuntimeArrayMaxDimensions or a negative size.
 void* RuntimeArrayCreate(int32_t elementType, int32_t elementSize, int32_t dimensions,
                          const int64_t* sizes, const DynamicFieldTable* elementFields = nullptr);
 // Gives the array new sizes (one per dimension), zero-filled; the old elements are

@@ -55,7 +55,10 @@ struct DynamicFieldTable {
 };
 
 // Releases every string and container of the record listed in table, sets all size bytes
-// to 0 and creates the table's containers again, empty. A null table just zero-fills.
+// to 0 and creates the table's containers again, empty (a container that cannot be had for
+// lack of memory stays null). A null table just zero-fills; a null record does nothing.
+// A record is used by one thread at a time.
 void StructureClear(void* structure, size_t size, const DynamicFieldTable* table);
-// Releases the strings and containers only (the record is about to go away).
+// Releases the strings and containers only (the record is about to go away). A null record
+// or table does nothing.
 void StructureRelease(void* structure, const DynamicFieldTable* table);
