@@ -183,8 +183,10 @@ TEST_F(FileSize, ReportsSizesMissingFilesAndFolders) {
 
 TEST(ShellRun, ReportsWhetherTheProgramStarted) {
 #ifdef _WIN32
-    const char16_t* program = u"cmd.exe";
-    const char16_t* parameters = u"/c exit 0";
+    // A windowless program that ends at once and, having no console, holds none of our
+    // output handles open after we have finished.
+    const char16_t* program = u"rundll32.exe";
+    const char16_t* parameters = u"";
 #else
     const char16_t* program = u"true";
     const char16_t* parameters = u"";
