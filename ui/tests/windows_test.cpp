@@ -364,3 +364,31 @@ TEST_F(Windows, RealMouseAndKeyboardInput) {
     EXPECT_EQ(Count(events, {EV_ACTIVATED, 0, 4, 0}), 1);
     EXPECT_EQ(GetFocus(), edit2);
 }
+
+// Placing a window at a given position asks once whether desktop composition is on. The
+// library that answers must come from the system folder, never from a folder an attacker
+// can write to. This is the only test that places a window with a thick frame, so the
+// question is asked here.
+TEST_F(Windows, CompositionQueryIgnoresAPlantedLibrary) {
+    if (GetModuleHandleW(L"dwmapi.dll")) GTEST_SKIP() << "dwmapi.dll was already loaded";
+    wchar_t planted[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, planted, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH - 10);
+    *wcsrchr(planted, L'\\') = 0;
+    wcscat(planted, L"\\planted");
+    ASSERT_NE(GetFileAttributesW((std::wstring(planted) + L"\\dwmapi.dll").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(SetDllDirectoryW(planted));
+    intptr_t opened = WindowOpen(1, 100, 120, 200, 100, u"thick", WS_CAPTION | WS_THICKFRAME);
+    SetDllDirectoryW(nullptr);
+    ASSERT_NE(opened, 0);
+    EXPECT_EQ(GetEnvironmentVariableW(L"MORLETT_PLANTED_DWMAPI_RAN", nullptr, 0), 0u);
+    HMODULE loaded = GetModuleHandleW(L"dwmapi.dll");
+    if (loaded) {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(loaded, path, MAX_PATH);
+        EXPECT_EQ(wcsstr(path, L"\\planted\\"), nullptr) << "loaded from the planted folder";
+    }
+    // Wine reports no composition, so the window stands where it was asked to.
+    EXPECT_EQ(gui::WindowRect(Handle(1)).left, 100);
+}
