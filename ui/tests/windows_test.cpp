@@ -392,3 +392,18 @@ TEST_F(Windows, CompositionQueryIgnoresAPlantedLibrary) {
     // Wine reports no composition, so the window stands where it was asked to.
     EXPECT_EQ(gui::WindowRect(Handle(1)).left, 100);
 }
+
+// Shutdown closes numbered and dynamic windows alike; the library stays usable.
+TEST_F(Windows, ShutdownClosesEveryWindow) {
+    HWND zero = Handle(0);
+    ASSERT_NE(WindowOpen(6, 0, 0, 40, 40, u"six", WF_INVISIBLE), 0);
+    HWND six = Handle(6);
+    intptr_t dynamic = WindowOpen(AnyNumber, 0, 0, 40, 40, u"dynamic", WF_INVISIBLE);
+    ASSERT_NE(dynamic, 0);
+    HWND third = Handle(dynamic);
+    WindowLibraryShutdown();
+    for (HWND window : {zero, six, third}) EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(Handle(0), nullptr);
+    EXPECT_EQ(WindowHandle(dynamic), nullptr);
+    EXPECT_NE(WindowOpen(0, 0, 0, 1, 1, u"Morlett", 0x11000005), 0);
+}
