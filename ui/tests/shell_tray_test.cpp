@@ -99,6 +99,17 @@ TEST(TrayIcon, ShellIdsPropertiesAndFailures) {
     const uint32_t dynamicId = TrayIconShellId(dynamic);
     EXPECT_EQ(Property(window, dynamicId), dynamic + 1);
 
+    // A shell that refuses the icon (its id is taken already) leaves nothing behind.
+    NOTIFYICONDATAW taken{};
+    taken.cbSize = sizeof taken;
+    taken.hWnd = window;
+    taken.uID = dynamicId + 1;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &taken));
+    EXPECT_EQ(TrayIconAdd(8, window, ImageHandle(0)), 0);
+    EXPECT_FALSE(TrayIconExists(8));
+    EXPECT_EQ(Property(window, taken.uID), 0);
+    Shell_NotifyIconW(NIM_DELETE, &taken);
+
     TrayIconRemove(AnyNumber);
     EXPECT_FALSE(TrayIconExists(5));
     EXPECT_FALSE(TrayIconExists(6));
