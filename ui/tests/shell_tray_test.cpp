@@ -293,6 +293,10 @@ TEST(TrayIcon, RealClicksMenuAndTaskbarRestart) {
     EXPECT_TRUE(ShellHasIcon(window, uint32_t(shellId)));
     ASSERT_TRUE(gui::WaitUntil([&] { return TrayIconCentre(&icon); }));
     EXPECT_EQ(ShownTooltip(icon), longTip.substr(0, 63));
+    // A character outside the BMP that would straddle the limit is left out whole.
+    const std::u16string straddling = std::u16string(62, u'y') + u"\U0001F600";
+    ASSERT_NE(TrayIconTooltip(0, straddling.c_str()), 0);
+    EXPECT_EQ(ShownTooltip(icon), straddling.substr(0, 62));
 
     TrayIconRemove(0);
     EXPECT_FALSE(ShellHasIcon(window, uint32_t(shellId)));
