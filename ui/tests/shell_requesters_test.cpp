@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -155,14 +156,20 @@ TEST(Requesters, MessageBoxDisablesTheOtherWindowsMeanwhile) {
 namespace {
 
 // Waits inside the requester's loop until its window is up and in the foreground, then runs
-// the host command (xdotool) made for it.
+// the host command (xdotool) made for it. Wine may report the foreground a moment before
+// the X server moves the keyboard focus, so the input waits a little, and is sent once more
+// when the requester is still up seconds later (its first input was lost).
 void AnswerWhenShown(std::optional<gui::HostCommand>* answer, const wchar_t* cls,
                      const wchar_t* title, std::function<std::string(HWND)> input) {
+    auto sentAt = std::make_shared<ULONGLONG>(0);
     WhileBlocked([=] {
         HWND window = FindWindowW(cls, title);
         if (!window || !IsWindowVisible(window) || GetForegroundWindow() != window) return false;
-        answer->emplace(input(window));
-        return true;
+        if (*sentAt && GetTickCount64() - *sentAt < 3000) return false;
+        *sentAt = GetTickCount64();
+        answer->reset(); // the earlier attempt has long ended
+        answer->emplace("sleep 0.3; " + input(window));
+        return false; // until the requester is gone and the step with it
     });
 }
 
@@ -193,6 +200,7 @@ TEST(Requesters, AnsweredWithRealKeysAndClicks) {
         AnswerWhenShown(&answer, L"#32770", L"Restart required.", [&](HWND) { return b.keys; });
         EXPECT_EQ(MessageBoxShow(u"Restart required.", u"Should Morlett restart right now?", 4),
                   b.result);
+        StopBlockedStep();
         answer.reset();
     }
 
@@ -224,6 +232,7 @@ TEST(Requesters, AnsweredWithRealKeysAndClicks) {
             std::u16string(InputDialogShow(u"Morlett", u"Enter a number", d.defaultText, d.flags)),
             d.result);
         EXPECT_EQ(mask != 0, (d.flags & INPUT_PASSWORD) != 0);
+        StopBlockedStep();
         answer.reset();
     }
 }
