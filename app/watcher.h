@@ -1,0 +1,48 @@
+// The Caps Lock watcher: a thread that looks at Caps Lock about once a millisecond and
+// warns while it is on, chimes once when it goes off, or switches it off at once.
+#pragma once
+
+#include <cstdint>
+
+enum class WatchAction {
+    Nothing,
+    Warn,       // play the warning beep, without waiting
+    Release,    // play the release chime and wait for its end
+    PressCaps,  // send a Caps Lock press and release
+    PressShift, // send a Shift press and release
+};
+
+// What one pass remembers for the next.
+struct WatchState {
+    int64_t last;      // when the last warning was due (the clock of the passes)
+    int64_t pressAt;   // when the last force-off press went out; -1 when none is pending
+    int64_t pressWait; // how long that press is given to take effect
+    bool shiftNext;    // the next force-off press is a Shift press
+};
+
+// A force-off press normally shows within a few milliseconds. Until it does, the toggle
+// still reads on and a second press would switch Caps Lock back on, so the next one waits
+// this long, and each further one twice as long as the one before, up to the maximum.
+constexpr int64_t kFirstPressWaitMs = 25;
+constexpr int64_t kMaximumPressWaitMs = 1000;
+
+// The state of a watcher that starts at now: the first warning comes beeptime later, and
+// Caps Lock found off at once plays the release chime.
+WatchState WatchStart(int64_t now);
+
+// One pass at now with the toggle read as capsOn; updates state and says what to do. After
+// Release the next pass treats the chime as played (the chime's own time is not counted).
+WatchAction WatchDecide(WatchState* state, int64_t now, bool capsOn, int64_t beeptime,
+                        bool forceOff);
+
+// The thread procedure (the argument is ignored). It runs until StopCapsWatcher and then
+// parks for the rest of the process without touching the runtime again.
+void CapsWatcher(intptr_t argument);
+
+// The passes alone, until StopCapsWatcher; what CapsWatcher runs before it parks.
+void CapsWatcherLoop();
+
+// Asks the watcher to stop and waits, at most timeoutMs, until it is out of its passes.
+// True when it stopped (or never ran). After it, StartCapsWatcherAgain lets a new loop run.
+bool StopCapsWatcher(int64_t timeoutMs = 2000);
+void AllowCapsWatcherAgain();
