@@ -1,0 +1,12 @@
+# The shell UI: images and icons, the tray icon, popup menus and requesters. Included at the
+# end of ui/CMakeLists.txt; everything here is Win32 only.
+if(WIN32)
+  target_sources(morlett_ui PRIVATE images_win.cpp tray_win.cpp menus_win.cpp requesters_win.cpp)
+
+  if(MORLETT_TESTS)
+    morlett_add_test_program(ui_shell_tests
+      SOURCES tests/shell_main.cpp tests/shell_images_test.cpp
+      LIBRARIES morlett_ui morlett_ui_gui_support
+      TIMEOUT 240)
+  endif()
+endif()

@@ -1,0 +1,3 @@
+#include "ui/windows.h"
+
+#include <gtest/gtest.h>
