@@ -14,6 +14,7 @@
 //                                "window CLASS|child text|child text..."; then "end"
 //   click TITLE BUTTON           presses the button (text without '&') in the window TITLE
 //   set-text TITLE TEXT          puts TEXT into the first edit field of the window TITLE
+//   start LINE                   starts a program with exactly this command line
 //   elevated                     "1" or "0": the token's elevation
 //   mutex NAME                   "exists" or "none"
 //   wait-gone TITLE MS           "gone N" once no visible window has the title, else "there"
@@ -182,6 +183,18 @@ std::string Run(const std::vector<std::string>& args) {
         }
         return "gone " + std::to_string(NowMs() - start);
     }
+    if (command == "start" && args.size() == 2) {
+        std::wstring line = Wide(args[1]);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            return "failed " + std::to_string(GetLastError());
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return "started " + std::to_string(process.dwProcessId);
+    }
     if (command == "elevated") {
         HANDLE token = nullptr;
         TOKEN_ELEVATION elevation = {};
@@ -201,12 +214,17 @@ std::string Run(const std::vector<std::string>& args) {
 }
 
 std::vector<std::string> Split(const std::string& line) {
-    // Words split by spaces; a word in double quotes may hold spaces.
+    // Words split by spaces; a word in double quotes may hold spaces, \" is a quote.
     std::vector<std::string> words;
     std::string word;
     bool quoted = false, any = false;
-    for (char c : line) {
-        if (c == '"') {
+    for (const char* p = line.c_str(); *p; ++p) {
+        char c = *p;
+        if (c == '\\' && p[1] == '"') {
+            word += '"';
+            any = true;
+            ++p;
+        } else if (c == '"') {
             quoted = !quoted;
             any = true;
         } else if (c == ' ' && !quoted) {

@@ -1,0 +1,403 @@
+#!/usr/bin/env python3
+"""End-to-end tests of morlett.exe under Wine: started, clicked and listened to.
+
+    python3 e2e/e2e.py --build BUILD_DIR --group startup|watcher|menu [--only NAME ...]
+
+Needs a running test environment (scripts/winenv.sh): e2e/e2e.sh provides one.
+"""
+
+import argparse
+import json
+import os
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from driver import (Environment, Failure, Program, Recorder, check, click_menu_item,  # noqa
+                    click_tray, menu_gone, run_tests, visible_menu, wait_until, windows_path)
+
+ENV = None
+
+DEFAULT_FILE = (b'{\r\n  "forceOff"  : 0,\r\n  "runAsAdmin": 0,\r\n  "beeptime"  : 3000\r\n}')
+FLOOR_FILE = (b'{\r\n  "forceOff"  : 0,\r\n  "runAsAdmin": 0,\r\n  "beeptime"  : 50\r\n}')
+
+# Under load a start can take a few seconds before its first sound.
+START_S = 12
+
+
+def names(sounds):
+    return [s.label() for s in sounds]
+
+
+def settings(folder):
+    path = os.path.join(folder, "morlett.json")
+    if not os.path.isfile(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write_settings(folder, text):
+    with open(os.path.join(folder, "morlett.json"), "w") as f:
+        f.write(text)
+
+
+def values(folder):
+    data = settings(folder)
+    check(data is not None, "no settings file")
+    v = json.loads(data.decode())
+    return v.get("beeptime"), v.get("forceOff"), v.get("runAsAdmin")
+
+
+class Session:
+    """One program run with its recording; always ends the program and the recorder."""
+
+    def __init__(self, name, args=(), setup=None, cwd=None):
+        self.folder = ENV.folder(name)
+        if setup:
+            setup(self.folder)
+        self.recorder = Recorder(ENV, os.path.join(self.folder, "recording.wav"))
+        self.program = Program(ENV, self.folder, args, cwd)
+        self.sounds = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.program.end()
+        if self.sounds is None:
+            self.recorder.stop()
+        return False
+
+    def heard_so_far(self):
+        """Sounds recorded up to now (the recording goes on)."""
+        import analyse
+        return analyse.analyse(self.recorder.path)
+
+    def wait_for_sounds(self, count, timeout):
+        return wait_until(lambda: len(self.heard_so_far()) >= count, timeout, 0.3)
+
+    def finish(self, settle=0.8):
+        time.sleep(settle)
+        self.sounds = self.recorder.stop()
+        print("  heard: " + ", ".join(repr(s) for s in self.sounds), flush=True)
+        return self.sounds
+
+
+# ---- Start-up ------------------------------------------------------------------------------
+
+def test_defaults_without_a_settings_file():
+    with Session("defaults") as s:
+        check(s.wait_for_sounds(2, START_S), "the start-up sounds did not come")
+        time.sleep(1.0)
+        check(settings(s.folder) is None, "a file was written at start-up")
+        sounds = s.finish()
+    check(names(sounds) == ["OnChime", "ReleaseChime"], "heard %s" % names(sounds))
+
+
+def test_silent_only_for_the_whole_line():
+    cases = [
+        (["/silent"], True), (["/SILENT"], True), (["/Silent"], True),
+        (["/silent", "x"], False), (["x", "/silent"], False), (["-silent"], False),
+    ]
+    for args, silent in cases:
+        with Session("silent", args) as s:
+            check(s.wait_for_sounds(1 if silent else 2, START_S), "%s: no sound" % args)
+            sounds = s.finish(1.0)
+        want = ["ReleaseChime"] if silent else ["OnChime", "ReleaseChime"]
+        check(names(sounds) == want, "%s: heard %s" % (args, names(sounds)))
+
+
+def test_silent_in_quotes():
+    # wine passes its arguments on quoted only when they need it; the probe starts the
+    # program with a command line of our own.
+    folder = ENV.folder("quoted")
+    recorder = Recorder(ENV, os.path.join(folder, "recording.wav"))
+    exe = windows_path(os.path.join(folder, "morlett.exe"))
+    try:
+        answer = ENV.probe.ask('start "\\"%s\\" \\"/silent\\""' % exe)
+        check(answer.startswith("started"), "the probe could not start it: %s" % answer)
+        time.sleep(4)
+    finally:
+        from driver import processes_of, end_pid
+        for pid in processes_of(os.path.basename(folder), ENV.prefix):
+            end_pid(pid)
+        sounds = recorder.stop()
+    check(names(sounds) == ["ReleaseChime"], "heard %s" % names(sounds))
+
+
+def test_second_start_is_refused():
+    with Session("second", ["/silent"]) as first:
+        check(first.wait_for_sounds(1, START_S), "the first instance made no sound")
+        heard = len(first.heard_so_far())
+        second = Program(ENV, first.folder, ["/silent"])
+        try:
+            box = ENV.probe.wait_window("Morlett", START_S, "Already running.")
+            check(box, "no \"Already running.\" box titled \"Morlett\"")
+            time.sleep(0.5)
+            check(ENV.probe.ask('click "Morlett" "OK"') == "clicked", "no OK button")
+            code = second.wait(10)
+            check(code == 0, "the second instance ended with %r" % code)
+        finally:
+            second.end()
+        check(first.program.running(), "the first instance ended too")
+        sounds = first.finish(0.5)
+    check(len(sounds) == heard, "the second start made a sound: %s" % names(sounds))
+
+
+def test_speed_floor_rewrites_the_file_before_the_chime():
+    def setup(folder):
+        write_settings(folder, '{"beeptime": 20, "colour": "red", "list": [1, 2]}')
+    with Session("floor", setup=setup) as s:
+        check(s.wait_for_sounds(1, START_S), "no start-up chime")
+        data = settings(s.folder)
+        s.finish(0.3)
+    check(data == FLOOR_FILE, "the file reads %r" % data)
+
+
+def test_a_folder_named_like_the_file_is_no_file():
+    def setup(folder):
+        os.mkdir(os.path.join(folder, "morlett.json"))
+    with Session("folder", setup=setup) as s:
+        check(s.wait_for_sounds(2, START_S), "the start-up sounds did not come")
+        sounds = s.finish(0.3)
+        check(os.path.isdir(os.path.join(s.folder, "morlett.json")), "the folder is gone")
+    check(names(sounds) == ["OnChime", "ReleaseChime"], "heard %s" % names(sounds))
+
+
+def test_the_file_beside_the_program_from_another_folder():
+    elsewhere = ENV.folder("elsewhere-cwd")
+    os.remove(os.path.join(elsewhere, "morlett.exe"))
+    write_settings(elsewhere, '{"beeptime": 20}')
+
+    def setup(folder):
+        write_settings(folder, '{"beeptime": 10}')
+    with Session("beside", setup=setup, cwd=elsewhere) as s:
+        check(s.wait_for_sounds(1, START_S), "no start-up chime")
+        s.finish(0.3)
+        check(settings(s.folder) == FLOOR_FILE, "the file beside the program was not used")
+    check(settings(elsewhere) == b'{"beeptime": 20}', "the file in the current folder changed")
+
+
+# ---- The watcher ---------------------------------------------------------------------------
+
+def caps(state):
+    answer = ENV.probe.ask("set-caps " + state)
+    check(answer.startswith(state), "Caps Lock did not go %s: %s" % (state, answer))
+
+
+def test_warnings_while_caps_lock_is_on():
+    caps("off")
+
+    def setup(folder):
+        write_settings(folder, '{"beeptime": 500}')
+    with Session("warnings", ["/silent"], setup) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        on_at = s.recorder.now()
+        caps("on")
+        time.sleep(2.3)
+        off_at = s.recorder.now()
+        caps("off")
+        sounds = s.finish(1.2)
+    check(sounds and sounds[0].name == "ReleaseChime", "heard %s" % names(sounds))
+    during = [x for x in sounds[1:] if x.at < off_at + 0.05]
+    after = [x for x in sounds[1:] if x.at >= off_at + 0.05]
+    check(names(during) == ["WarningBeep"] * 5, "while on: %s" % names(during))
+    check(during[0].at - on_at < 0.25, "the first warning came %.3f s late" % (during[0].at - on_at))
+    gaps = [b.at - a.at for a, b in zip(during, during[1:])]
+    print("  intervals: " + ", ".join("%.0f ms" % (g * 1000) for g in gaps))
+    check(all(abs(g - 0.5) <= 0.06 for g in gaps), "intervals %s" % gaps)
+    check(names(after) == ["ReleaseChime"], "after off: %s" % names(after))
+
+
+def test_force_off():
+    caps("off")
+
+    def setup(folder):
+        write_settings(folder, '{"forceOff": 1, "beeptime": 500}')
+    with Session("forceoff", ["/silent"], setup) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        mark = s.recorder.now()
+        results = []
+        for _ in range(3):
+            results.append(ENV.probe.ask("press-and-watch 1000"))
+            time.sleep(0.3)
+        sounds = s.finish(1.0)
+    print("  " + "; ".join(results))
+    for r in results:
+        parts = r.split()
+        check(len(parts) == 4 and parts[0] == "seen-on", "probe: %s" % r)
+        off_at = int(parts[3])
+        check(0 <= off_at <= 50, "Caps Lock went off after %s ms" % off_at)
+    later = [x for x in sounds if x.at >= mark]
+    check(not later, "sounds while forcing off: %s" % names(later))
+    check(ENV.probe.ask("caps") == "off", "Caps Lock stayed on")
+
+
+# ---- The menu ------------------------------------------------------------------------------
+
+FORCE, SPEED, ADMIN, EXIT = range(4)
+
+
+def open_menu(button=3):
+    click_tray(button)
+    menu = visible_menu(5)
+    check(menu, "the menu did not open")
+    time.sleep(0.2)
+    return menu
+
+
+def choose(item, button=3):
+    menu = open_menu(button)
+    click_menu_item(menu, item)
+    check(menu_gone(5), "the menu stayed open")
+
+
+def test_force_off_switch_twice():
+    with Session("menu-force", ["/silent"]) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        choose(FORCE)
+        check(wait_until(lambda: settings(s.folder), 5), "no file after the first switch")
+        check(values(s.folder) == (3000, 1, 0), "first: %s" % (values(s.folder),))
+        os.remove(os.path.join(s.folder, "morlett.json"))
+        time.sleep(0.6)
+        choose(FORCE, 1)
+        check(wait_until(lambda: settings(s.folder), 5), "no file after the second switch")
+        check(settings(s.folder) == DEFAULT_FILE, "second: %r" % settings(s.folder))
+        sounds = s.finish(0.8)
+    check(names(sounds) == ["ReleaseChime", "OnChime x2", "OffChime x2"], "heard %s" % names(sounds))
+    for x in sounds[1:]:
+        check(abs(x.duration - 86.7) < 15, "%s lasted %.1f ms" % (x.label(), x.duration))
+
+
+def enter_speed(folder, text, expect, first=False):
+    path = os.path.join(folder, "morlett.json")
+    if os.path.exists(path):
+        os.remove(path)
+    choose(SPEED, 1)
+    box = ENV.probe.wait_window("Morlett", 8)
+    check(box, "no speed dialog")
+    if first:
+        check("3000" in box[1], "the dialog does not start with 3000: %s" % box[1])
+    if text is None:
+        check(ENV.probe.ask('click "Morlett" "Cancel"') == "clicked", "no Cancel button")
+    else:
+        check(ENV.probe.ask('set-text "Morlett" "%s"' % text) == "set", "no edit field")
+        check(ENV.probe.ask('click "Morlett" "OK"') == "clicked", "no OK button")
+    check(ENV.probe.ask('wait-gone "Morlett" 5000').startswith("gone"), "the dialog stayed")
+    check(wait_until(lambda: settings(folder), 5), "%r: no file written" % text)
+    got = values(folder)[0]
+    check(got == expect, "%r stored %r, not %r" % (text, got, expect))
+
+
+def test_speed_dialog():
+    with Session("menu-speed", ["/silent"]) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        cases = [("250", 250), ("10", 50), ("0", 50), ("-5", 50), ("", 50), ("letters", 50),
+                 (" 300ms", 300), ("$100", 256), ("%101", 50), (None, 50), ("3000", 3000)]
+        for i, (text, expect) in enumerate(cases):
+            enter_speed(s.folder, text, expect, first=(i == 0))
+        sounds = s.finish(0.3)
+    check(names(sounds) == ["ReleaseChime"], "the dialog made sounds: %s" % names(sounds))
+
+
+def test_run_as_admin_no_keeps_running():
+    with Session("menu-admin-no", ["/silent"]) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        choose(ADMIN)
+        box = ENV.probe.wait_window("Restart required.", 8, "Should Morlett restart right now?")
+        check(box, "no restart question")
+        check(values(s.folder) == (3000, 0, 1), "saved before the answer: %s" % (values(s.folder),))
+        check(ENV.probe.ask('click "Restart required." "No"') == "clicked", "no No button")
+        check(ENV.probe.ask('wait-gone "Restart required." 5000').startswith("gone"), "box stayed")
+        time.sleep(1.0)
+        check(s.program.running(), "the program ended after No")
+        sounds = s.finish(0.3)
+    check(names(sounds) == ["ReleaseChime", "OnChime x1.5"], "heard %s" % names(sounds))
+
+
+def test_run_as_admin_yes_restarts():
+    with Session("menu-admin-yes", ["/silent"]) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        choose(ADMIN)
+        check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
+        check(ENV.probe.ask('click "Restart required." "Yes"') == "clicked", "no Yes button")
+        code = s.program.wait(15)
+        check(code == 0, "the first copy ended with %r" % code)
+        # The new copy starts without "/silent": its start-up chime is heard.
+        check(s.wait_for_sounds(5, START_S), "the new copy made no sound")
+        from driver import processes_of
+        copies = processes_of(os.path.basename(s.folder), ENV.prefix)
+        check(copies, "no new copy runs")
+        sounds = s.finish(0.5)
+    check(names(sounds)[:5] == ["ReleaseChime", "OnChime x1.5", "OffChime", "OnChime",
+                                "ReleaseChime"], "heard %s" % names(sounds))
+    check(abs(sounds[2].duration - 172) < 15, "the goodbye chime was cut: %.0f ms" % sounds[2].duration)
+
+
+def test_exit():
+    with Session("menu-exit", ["/silent"]) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        choose(EXIT, 1)
+        code = s.program.wait(10)
+        check(code == 0, "exit ended with %r" % code)
+        sounds = s.finish(0.5)
+    check(names(sounds) == ["ReleaseChime", "OffChime"], "heard %s" % names(sounds))
+    check(abs(sounds[1].duration - 172) < 15, "the chime was cut: %.0f ms" % sounds[1].duration)
+
+
+GROUPS = {
+    "startup": [
+        ("Startup.DefaultsWithoutASettingsFile", test_defaults_without_a_settings_file),
+        ("Startup.SilentOnlyForTheWholeLine", test_silent_only_for_the_whole_line),
+        ("Startup.SilentInQuotes", test_silent_in_quotes),
+        ("Startup.SecondStartIsRefused", test_second_start_is_refused),
+        ("Startup.SpeedFloorRewritesTheFile", test_speed_floor_rewrites_the_file_before_the_chime),
+        ("Startup.AFolderNamedLikeTheFileIsNoFile", test_a_folder_named_like_the_file_is_no_file),
+        ("Startup.TheFileBesideTheProgram", test_the_file_beside_the_program_from_another_folder),
+    ],
+    "watcher": [
+        ("Watcher.WarningsWhileCapsLockIsOn", test_warnings_while_caps_lock_is_on),
+        ("Watcher.ForceOff", test_force_off),
+    ],
+    "menu": [
+        ("Menu.ForceOffSwitchTwice", test_force_off_switch_twice),
+        ("Menu.SpeedDialog", test_speed_dialog),
+        ("Menu.RunAsAdminNoKeepsRunning", test_run_as_admin_no_keeps_running),
+        ("Menu.RunAsAdminYesRestarts", test_run_as_admin_yes_restarts),
+        ("Menu.Exit", test_exit),
+    ],
+}
+
+
+def main():
+    global ENV
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--group", required=True, choices=sorted(GROUPS))
+    parser.add_argument("--only", nargs="*")
+    args = parser.parse_args()
+    ENV = Environment(args.build)
+    try:
+        ENV.start_probe()
+    except Failure as e:
+        print("FAILURE: %s" % e)
+        print("[  FAILED  ] 1 tests, listed below:")
+        return 1
+    try:
+        return run_tests(GROUPS[args.group], args.only)
+    finally:
+        ENV.probe.ask("set-caps off") if ENV.probe else None
+        ENV.stop_probe()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
