@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -25,12 +26,14 @@ std::condition_variable gArrived;
 std::deque<NativeMessage> gMessages;
 PosixDispatchProcedure gDispatcher = nullptr;
 bool gStarted = false;
+std::thread::id gMainThread;
 
 } // namespace
 
 void EventPlatformInit() {
     std::lock_guard guard(gLock);
     gStarted = true;
+    gMainThread = std::this_thread::get_id();
 }
 
 void EventPlatformShutdown() {
@@ -68,6 +71,11 @@ void PosixPostMessage(uint32_t message, int64_t window, intptr_t param) {
 
 int64_t EventPlatformPump(int32_t timeoutMs) {
     std::unique_lock lock(gLock);
+    if (std::this_thread::get_id() != gMainThread) {
+        // Only the main thread has native messages here; another thread's wait ends at once
+        // rather than taking the main thread's messages or blocking for good.
+        return 0;
+    }
     auto ready = [] { return !gMessages.empty(); };
     if (timeoutMs < 0)
         gArrived.wait(lock, ready);

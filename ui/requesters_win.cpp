@@ -62,7 +62,7 @@ constexpr int kCancelId = 1001;
 struct DialogState {
     bool active;
     bool done;   // the dialog window is gone
-    bool closed; // the owner and the other windows are back as they were
+    bool closed; // the owner is enabled again
     HWND dialog;
     HWND field;
     HWND owner;
@@ -83,17 +83,17 @@ HFONT DialogFont() {
     return gDialogFont;
 }
 
-// Gives the owner and the other windows back before the dialog goes, so that the system
-// activates the owner rather than some other program's window.
-void RestoreOthers() {
+// The owner is enabled before the dialog goes, so that the system activates it rather than
+// some other program's window. The other windows come back once the dialog is gone: while
+// it is still the active window, Wine ignores making another window topmost again.
+void EnableOwner() {
     if (gDialog.closed) return;
     gDialog.closed = true;
     if (gDialog.ownerDisabled) EnableWindow(gDialog.owner, TRUE);
-    ModalScopeLeave();
 }
 
 void CloseDialog(HWND dialog) {
-    RestoreOthers();
+    EnableOwner();
     DestroyWindow(dialog);
 }
 
@@ -201,7 +201,8 @@ void ModalScopeEnter() {
     // Only this thread adds or removes its own entries, so its part of the list stays put.
     for (ScopeEntry* e = entries; e; e = e->next)
         if (e->thread == thread && e->wasTopmost)
-            SetWindowPos(e->window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            SetWindowPos(e->window, HWND_NOTOPMOST, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void ModalScopeLeave() {
@@ -223,7 +224,8 @@ void ModalScopeLeave() {
         mine = e->next;
         if (e->disabledByScope) EnableWindow(e->window, TRUE);
         if (e->wasTopmost)
-            SetWindowPos(e->window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            SetWindowPos(e->window, HWND_TOPMOST, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         RuntimeFree(e);
     }
 }
@@ -300,7 +302,8 @@ const char16_t* InputDialogShow(const char16_t* title, const char16_t* prompt,
         // other windows disabled.
         if (IsWindow(dialog)) CloseDialog(dialog);
     }
-    RestoreOthers();
+    EnableOwner();
+    ModalScopeLeave();
     UnregisterClassW(kDialogClass, instance);
     gDialog = DialogState{};
     if (quitting) PostQuitMessage(static_cast<int>(quit));

@@ -1,44 +1,438 @@
-// Numbered windows, their timers and the window procedure (being filled in).
+// Numbered windows, their timers, and the window procedure that turns native messages into
+// events.
 #include "events.h"
 #include "ui_internal.h"
 #include "windows.h"
 
 #include <windows.h>
 
+#include <charconv>
+#include <cstring>
+
 namespace {
+
+constexpr wchar_t kWindowIdProperty[] = L"ORB_WindowID";
+constexpr wchar_t kFocusProperty[] = L"ORB_Focus";
+
+// A child control with this id reports its commands as menu commands.
+constexpr LONG_PTR kMenuCommandControlId = -10000;
+
+// Bits of the flags that are ours rather than window-style bits.
+constexpr uint32_t kReservedFlag = 0x00000008;
+constexpr uint32_t kOnlyPlacementFlags =
+    WF_CENTER_SCREEN | WF_CENTER_PARENT | kReservedFlag | WF_INVISIBLE;
+constexpr uint32_t kCenterFlags = WF_CENTER_SCREEN | WF_CENTER_PARENT;
+// What a tool window loses: WS_MINIMIZE, WS_MAXIMIZE, WS_MINIMIZEBOX, WS_MAXIMIZEBOX.
+constexpr uint32_t kToolKeeps = 0xDEFCFFFF;
+// What never reaches CreateWindowExW: our low flag bits and WF_NO_ACTIVATE.
+constexpr uint32_t kCreateStyleMask = 0xFDFFFFF8;
+
 ObjectTable* gWindows = nullptr;
+HICON gClassIcon = nullptr;
+HCURSOR gArrowCursor = nullptr;
 TrayCallbackHandler gTrayHandler = nullptr;
+
+static_assert(sizeof(ACCEL) * 2 == sizeof(WindowRecord::accelerators));
+
+HINSTANCE ProgramInstance() {
+    return GetModuleHandleW(nullptr);
+}
+
+// "WindowClass_<number>".
+struct ClassName {
+    wchar_t text[40];
+    explicit ClassName(int64_t number) {
+        static constexpr char kPrefix[] = "WindowClass_";
+        char digits[24];
+        auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+        size_t n = 0;
+        for (const char* p = kPrefix; *p; ++p) text[n++] = wchar_t(*p);
+        for (const char* p = digits; p != end; ++p) text[n++] = wchar_t(*p);
+        text[n] = 0;
+    }
+};
+
+// Whether desktop composition is on, asked once. The library is loaded from the system
+// folder only: a dwmapi.dll planted next to the program must never run with its rights.
+bool CompositionEnabled() {
+    static const bool enabled = [] {
+        HMODULE dwm = LoadLibraryExW(L"dwmapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (!dwm && GetLastError() == ERROR_INVALID_PARAMETER) {
+            // Systems without the search flags: name the system folder ourselves.
+            wchar_t path[MAX_PATH];
+            UINT n = GetSystemDirectoryW(path, MAX_PATH - 12);
+            if (n > 0 && n < MAX_PATH - 12) {
+                std::memcpy(path + n, L"\\dwmapi.dll", sizeof L"\\dwmapi.dll");
+                dwm = LoadLibraryW(path);
+            }
+        }
+        if (!dwm) return false;
+        using Query = HRESULT(WINAPI*)(BOOL*);
+        auto query = reinterpret_cast<Query>(
+            reinterpret_cast<void*>(GetProcAddress(dwm, "DwmIsCompositionEnabled")));
+        BOOL on = FALSE;
+        return query && SUCCEEDED(query(&on)) && on;
+    }();
+    return enabled;
+}
+
+// Centres the window on the screen or on parent. False when there was nothing to centre on.
+bool Center(HWND window, uint32_t flags, HWND parent) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) return false;
+    int w = r.right - r.left, h = r.bottom - r.top, x, y;
+    if (flags & WF_CENTER_SCREEN) {
+        int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
+        if (w > screenW) w = screenW;
+        if (h > screenH) h = screenH;
+        x = (screenW - w) / 2;
+        y = (screenH - h) / 2;
+    } else if ((flags & WF_CENTER_PARENT) && parent) {
+        RECT p;
+        if (!GetWindowRect(parent, &p)) return false;
+        x = p.left + (p.right - p.left - w) / 2;
+        y = p.top + (p.bottom - p.top - h) / 2;
+        if (x < 0) x = 0;
+        if (y < 0) y = 0;
+    } else {
+        return false;
+    }
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return true;
+}
+
+void HideKeyboardCues(HWND window) {
+    LRESULT state = SendMessageW(window, WM_QUERYUISTATE, 0, 0);
+    constexpr LRESULT both = UISF_HIDEFOCUS | UISF_HIDEACCEL;
+    if ((state & both) != both)
+        SendMessageW(window, WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, both), 0);
+}
+
+BOOL CALLBACK PassColorChange(HWND child, LPARAM) {
+    SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+    return TRUE;
+}
+
+void OnSize(int64_t number, WindowRecord* record, WPARAM kind) {
+    switch (kind) {
+    case SIZE_RESTORED:
+        if (record->stateFlag) {
+            record->stateFlag = 0;
+            PostWindowEvent(EV_RESTORED, 0, number, 0);
+        }
+        // Only the latest size matters to the application.
+        RemoveMatchingEvents(EV_RESIZED, 0, number, 0);
+        PostWindowEvent(EV_RESIZED, 0, number, 0);
+        break;
+    case SIZE_MINIMIZED:
+        record->stateFlag = 1;
+        PostWindowEvent(EV_MINIMIZED, 0, number, 0);
+        break;
+    case SIZE_MAXIMIZED:
+        record->stateFlag = 1;
+        PostWindowEvent(EV_MAXIMIZED, 0, number, 0);
+        PostWindowEvent(EV_RESIZED, 0, number, 0);
+        break;
+    default:
+        RemoveMatchingEvents(EV_RESIZED, 0, number, 0);
+        PostWindowEvent(EV_RESIZED, 0, number, 0);
+        break;
+    }
+}
+
+void OnCommand(int64_t number, WPARAM wParam, LPARAM lParam) {
+    if (lParam) {
+        LONG_PTR id = GetWindowLongPtrW(reinterpret_cast<HWND>(lParam), GWLP_ID);
+        if (id == kMenuCommandControlId)
+            PostWindowEvent(EV_MENU_COMMAND, LOWORD(wParam), number, 0);
+        else
+            PostWindowEvent(EV_CONTROL_NOTIFY, id, number, HIWORD(wParam));
+    } else if (HIWORD(wParam) == 0) {
+        PostWindowEvent(EV_MENU_COMMAND, int64_t(wParam), number, 0);
+    } else if (LOWORD(wParam) == ID_FOCUS_NEXT || LOWORD(wParam) == ID_FOCUS_PREV) {
+        // Tab and Shift+Tab: move among the active window's tab stops.
+        if (HWND active = GetActiveWindow()) {
+            HWND next = GetNextDlgTabItem(active, GetFocus(), LOWORD(wParam) == ID_FOCUS_PREV);
+            if (next) SetFocus(next);
+        }
+    } else {
+        PostWindowEvent(EV_MENU_COMMAND, LOWORD(wParam), number, 0);
+    }
+}
+
+void OnDestroyed(HWND window) {
+    auto property = reinterpret_cast<intptr_t>(GetPropW(window, kWindowIdProperty));
+    if (!property) return;
+    int64_t number = property - 1;
+    RemovePropW(window, kFocusProperty);
+    RemovePropW(window, kWindowIdProperty);
+    auto* record = static_cast<WindowRecord*>(ObjectGet(gWindows, number));
+    // The number may already name a newer window; only our own record goes.
+    if (record && record->handle == window) {
+        if (record->acceleratorTable)
+            DestroyAcceleratorTable(static_cast<HACCEL>(record->acceleratorTable));
+        ObjectRelease(gWindows, number);
+    }
+    // Fails while the window still exists (it does, until this message returns); WindowClose
+    // unregisters the class again once DestroyWindow is done.
+    UnregisterClassW(ClassName(number).text, ProgramInstance());
+    RemoveWindowEvents(number);
+}
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowRecord* record = nullptr;
+    int64_t number = WindowNumberFromHandle(window, &record);
+    switch (message) {
+    case WM_MOVE:
+        if (record && record->handle == window && record->opened)
+            PostWindowEvent(EV_MOVED, number, number, 0);
+        return 0;
+    case WM_SIZE:
+        if (record && record->handle != window) return 1;
+        if (!record || !record->opened) break;
+        OnSize(number, record, wParam);
+        return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE) {
+            auto focus = static_cast<HWND>(GetPropW(window, kFocusProperty));
+            if (focus && IsWindow(focus)) SetFocus(focus);
+            PostWindowEvent(EV_ACTIVATED, 0, number, 0);
+        } else {
+            SetPropW(window, kFocusProperty, GetFocus());
+            HideKeyboardCues(window);
+            PostWindowEvent(EV_DEACTIVATED, 0, number, 0);
+        }
+        return 1;
+    case WM_CLOSE:
+        // The application decides; the window stays open.
+        if (record && record->handle == window) {
+            PostWindowEvent(EV_CLOSE_REQUESTED, number, number, 0);
+            EventQueueWake();
+        }
+        return 0;
+    case WM_ERASEBKGND:
+        PostWindowEvent(EV_BACKGROUND_ERASED, 0, number, 0);
+        break;
+    case WM_SYSCOLORCHANGE:
+        if (record) EnumChildWindows(window, PassColorChange, 0);
+        break;
+    case WM_GETMINMAXINFO:
+        if (!record) break;
+        // A tool window may be as narrow as one pixel (the application's is 1 x 1).
+        if (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)
+            reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize.x = 1;
+        return 0;
+    case WM_COMMAND:
+        OnCommand(number, wParam, lParam);
+        return 0;
+    case WM_TIMER:
+        if (!record) break;
+        PostWindowEvent(EV_TIMER_TICK, int64_t(wParam), number, 0);
+        return 0;
+    case WM_LBUTTONUP:
+        PostWindowEvent(EV_CLICK_LEFT, 0, number, 0);
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        PostWindowEvent(EV_DOUBLE_CLICK_LEFT, 0, number, 0);
+        return 0;
+    case WM_RBUTTONUP:
+        PostWindowEvent(EV_CLICK_RIGHT, 0, number, 0);
+        return 0;
+    case TRAY_CALLBACK_MESSAGE:
+        if (TrayCallbackHandler handler = gTrayHandler) handler(window, wParam, lParam, number);
+        return 0;
+    case WM_NCDESTROY:
+        OnDestroyed(window);
+        return 1;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void MakeAccelerators(WindowRecord* record) {
+    ACCEL entries[2] = {
+        {FVIRTKEY | FNOINVERT, VK_TAB, ID_FOCUS_NEXT},
+        {FVIRTKEY | FNOINVERT | FSHIFT, VK_TAB, ID_FOCUS_PREV},
+    };
+    std::memcpy(record->accelerators, entries, sizeof entries);
+    record->acceleratorTable = CreateAcceleratorTableW(entries, 2);
+}
+
+WindowRecord* Record(int64_t number) {
+    return static_cast<WindowRecord*>(ObjectGet(gWindows, number));
+}
+
 } // namespace
 
 ObjectTable* WindowTable() {
     return gWindows;
 }
-void WindowLibraryInit() {}
-void WindowLibraryShutdown() {}
-intptr_t WindowOpen(int64_t, int32_t, int32_t, int32_t, int32_t, const char16_t*, uint32_t, void*) {
-    return 0;
+
+void WindowLibraryInit() {
+    if (gWindows) return;
+    gWindows = ObjectTableCreate(sizeof(WindowRecord), 16, WindowClose);
+    gClassIcon = LoadIconW(ProgramInstance(), MAKEINTRESOURCEW(1));
+    gArrowCursor = LoadCursorW(nullptr, IDC_ARROW);
 }
-void* WindowHandle(int64_t) {
-    return nullptr;
+
+void WindowLibraryShutdown() {
+    ObjectReleaseAll(gWindows);
+    if (gClassIcon) DestroyIcon(gClassIcon);
+    gClassIcon = nullptr;
 }
-int32_t WindowHide(int64_t, int32_t, uint32_t) {
-    return 0;
+
+intptr_t WindowOpen(int64_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                    const char16_t* title, uint32_t flags, void* parent) {
+    // Taking the number closes a window already open under it.
+    auto* record = static_cast<WindowRecord*>(ObjectAllocate(gWindows, number));
+    if (!record) return 0;
+    int64_t id = number == AnyNumber ? ObjectDynamicId(record) : number;
+    ClassName className(id);
+    HINSTANCE instance = ProgramInstance();
+
+    WNDCLASSW wc{};
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = WindowProcedure;
+    wc.hInstance = instance;
+    wc.hIcon = gClassIcon;
+    wc.hCursor = gArrowCursor;
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = className.text;
+    RegisterClassW(&wc); // a class left from an earlier window of this number serves as well
+
+    uint32_t style = flags & ~kReservedFlag;
+    if ((flags & ~kOnlyPlacementFlags) == 0) style |= WS_CAPTION;
+    bool invisible = flags & WF_INVISIBLE;
+    style &= ~WF_INVISIBLE;
+    DWORD exStyle = 0;
+    if (flags & WF_TOOL) {
+        style = (style & kToolKeeps) | WS_CAPTION;
+        exStyle = WS_EX_TOOLWINDOW;
+    }
+
+    RECT frame{0, 0, width, height};
+    AdjustWindowRectEx(&frame, style & ~7u, FALSE, exStyle);
+    bool defaultPosition =
+        x == WINDOW_DEFAULT_POSITION || (y == WINDOW_DEFAULT_POSITION && !(flags & kCenterFlags));
+    int createX = defaultPosition ? CW_USEDEFAULT : x;
+    int createY = defaultPosition ? CW_USEDEFAULT : y;
+
+    auto owner = static_cast<HWND>(parent);
+    HWND window = CreateWindowExW(
+        exStyle, className.text, title ? reinterpret_cast<const wchar_t*>(title) : L"",
+        style & kCreateStyleMask, createX, createY, frame.right - frame.left,
+        frame.bottom - frame.top, owner, nullptr, instance, nullptr);
+    if (!window) {
+        UnregisterClassW(className.text, instance);
+        ObjectRelease(gWindows, id);
+        return 0;
+    }
+    record->handle = window;
+    record->opened = 0;
+    record->flags = flags;
+    record->number = id;
+    SetPropW(window, kWindowIdProperty, reinterpret_cast<HANDLE>(intptr_t(id + 1)));
+
+    // A centre flag that cannot be honoured (no parent) leaves the given position in force.
+    if (!((flags & kCenterFlags) && Center(window, flags, owner)) && !defaultPosition) {
+        int shift = (style & WS_THICKFRAME) && CompositionEnabled() ? 8 : 0;
+        SetWindowPos(window, nullptr, x - shift, y, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    if (!invisible) {
+        bool quiet = flags & WF_NO_ACTIVATE;
+        int show = quiet ? SW_SHOWNOACTIVATE : SW_SHOWNORMAL;
+        if (style & WS_MAXIMIZE)
+            show = quiet ? SW_SHOWNA : SW_SHOWMAXIMIZED;
+        else if (style & WS_MINIMIZE)
+            show = quiet ? SW_SHOWMINNOACTIVE : SW_SHOWMINIMIZED;
+        ShowWindow(window, show);
+    }
+    record->stateFlag = (style & (WS_MAXIMIZE | WS_MINIMIZE)) ? 1 : 0;
+    MakeAccelerators(record);
+    record->opened = 1;
+    return number == AnyNumber ? id : reinterpret_cast<intptr_t>(window);
 }
-void WindowClose(int64_t) {}
-uintptr_t TimerAdd(int64_t, uint64_t, int32_t) {
-    return 0;
+
+void* WindowHandle(int64_t number) {
+    WindowRecord* record = Record(number);
+    return record ? record->handle : nullptr;
 }
-int32_t TimerRemove(int64_t, uint64_t) {
-    return 0;
+
+int32_t WindowHide(int64_t number, int32_t hide, uint32_t flags) {
+    WindowRecord* record = Record(number);
+    if (!record) return 0;
+    auto window = static_cast<HWND>(record->handle);
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (hide) {
+        if (owner) SetActiveWindow(owner);
+        return ShowWindow(window, SW_HIDE);
+    }
+    if (flags & kCenterFlags) Center(window, flags, owner);
+    int show;
+    if (flags & WF_NO_ACTIVATE)
+        show = IsZoomed(window)   ? SW_SHOWNA
+               : IsIconic(window) ? SW_SHOWMINNOACTIVE
+                                  : SW_SHOWNOACTIVATE;
+    else
+        show = IsZoomed(window)   ? SW_SHOWMAXIMIZED
+               : IsIconic(window) ? SW_SHOWMINIMIZED
+                                  : SW_SHOWNORMAL;
+    return ShowWindow(window, show);
 }
-int64_t WindowNumberFromHandle(void*, WindowRecord** record) {
+
+void WindowClose(int64_t number) {
+    WindowRecord* record = Record(number);
+    if (!record) return;
+    auto window = static_cast<HWND>(record->handle);
+    if (HWND owner = GetWindow(window, GW_OWNER)) SetActiveWindow(owner);
+    DestroyWindow(window); // its WM_NCDESTROY releases the record
+    // The class could not go while its window was being destroyed; now it can, so that
+    // classes do not pile up as windows come and go.
+    UnregisterClassW(ClassName(number).text, ProgramInstance());
+    RemoveWindowEvents(number);
+}
+
+uintptr_t TimerAdd(int64_t window, uint64_t id, int32_t intervalMs) {
+    WindowRecord* record = Record(window);
+    if (!record) return 0;
+    return SetTimer(static_cast<HWND>(record->handle), UINT_PTR(id), UINT(intervalMs), nullptr);
+}
+
+int32_t TimerRemove(int64_t window, uint64_t id) {
+    WindowRecord* record = Record(window);
+    if (!record) return 0;
+    return KillTimer(static_cast<HWND>(record->handle), UINT_PTR(id));
+}
+
+int64_t WindowNumberFromHandle(void* handle, WindowRecord** record) {
     if (record) *record = nullptr;
+    HINSTANCE instance = ProgramInstance();
+    for (auto window = static_cast<HWND>(handle); window; window = GetParent(window)) {
+        auto property = reinterpret_cast<intptr_t>(GetPropW(window, kWindowIdProperty));
+        if (!property) continue;
+        if (reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)) != instance)
+            continue;
+        int64_t number = property - 1;
+        if (record) *record = Record(number);
+        return number;
+    }
     return -1;
 }
+
 void WindowSetTrayCallbackHandler(TrayCallbackHandler handler) {
     gTrayHandler = handler;
 }
-void* WindowAcceleratorTable(void*) {
-    return nullptr;
+
+void* WindowAcceleratorTable(void* handle) {
+    WindowRecord* record = nullptr;
+    WindowNumberFromHandle(handle, &record);
+    return record ? record->acceleratorTable : nullptr;
 }
-void WindowShowKeyboardCues(void*) {}
+
+void WindowShowKeyboardCues(void* handle) {
+    auto window = static_cast<HWND>(handle);
+    constexpr LRESULT both = UISF_HIDEFOCUS | UISF_HIDEACCEL;
+    if (SendMessageW(window, WM_QUERYUISTATE, 0, 0) & both)
+        SendMessageW(window, WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, both), 0);
+}
