@@ -4,6 +4,7 @@
 #include "app/play.h"
 #include "app/preferences.h"
 #include "app/watcher.h"
+#include "runtime/clock.h"
 #include "runtime/environment.h"
 #include "runtime/runtime.h"
 #include "runtime/strings.h"
@@ -28,6 +29,9 @@ constexpr int64_t kAnswerYes = IDYES;
 // The type under which a delayed left click comes back as a tray event.
 constexpr int64_t kDelayedLeftClick = 0x40000;
 constexpr int32_t kLeftClickDelayMs = 20;
+// A clip counts as played when its last frames went to the device; the device still holds
+// about this much of it, which closing the device at once would cut off.
+constexpr uint32_t kOutputDrainMs = 200;
 
 enum MenuItem : int32_t { kForceOffItem = 0, kSpeedItem = 1, kRunAsAdminItem = 2, kExitItem = 3 };
 
@@ -128,6 +132,7 @@ void SwitchRunAsAdmin() {
         return;
     ReleaseInstance();
     PlayClip(kOffChime, 1.0, 100, true);
+    SleepMs(kOutputDrainMs);
     if (LaunchCopy(runAsAdmin != 0) > 32) ExitProgram();
     StayAfterFailedLaunch();
 }
@@ -151,6 +156,7 @@ void MenuCommand(int64_t item) {
         // Stopped first, so that no warning cuts the goodbye chime short.
         (void)StopCapsWatcher();
         PlayClip(kOffChime, 1.0, 100, true);
+        SleepMs(kOutputDrainMs);
         ExitProgram();
     default:
         break;

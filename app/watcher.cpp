@@ -15,7 +15,7 @@ std::atomic<int> gLoopsRunning{0};
 } // namespace
 
 WatchState WatchStart(int64_t now) {
-    return {now, -1, kFirstPressWaitMs, false};
+    return {now, -1, 0};
 }
 
 WatchAction WatchDecide(WatchState* state, int64_t now, bool capsOn, int64_t beeptime,
@@ -23,22 +23,18 @@ WatchAction WatchDecide(WatchState* state, int64_t now, bool capsOn, int64_t bee
     if (capsOn && forceOff) {
         // The warning time is left alone: should Caps Lock go off before a warning was due,
         // the release chime still plays, as it would without force-off.
-        if (state->pressAt < 0) {
-            state->pressAt = now;
-            state->pressWait = kFirstPressWaitMs;
-            state->shiftNext = true;
-            return WatchAction::PressCaps;
+        if (state->pressAt >= 0) {
+            int32_t doublings = state->presses - 1 < 7 ? state->presses - 1 : 7;
+            int64_t wait = kFirstPressWaitMs << doublings;
+            if (wait > kMaximumPressWaitMs) wait = kMaximumPressWaitMs;
+            if (now - state->pressAt < wait) return WatchAction::Nothing;
         }
-        if (now - state->pressAt < state->pressWait) return WatchAction::Nothing;
-        // Still on: the system may be set so that Shift ends Caps Lock, or the press went
-        // nowhere. Alternate the two keys, further and further apart, and never flood.
         state->pressAt = now;
-        state->pressWait =
-            state->pressWait * 2 < kMaximumPressWaitMs ? state->pressWait * 2 : kMaximumPressWaitMs;
-        bool shift = state->shiftNext;
-        state->shiftNext = !shift;
+        bool shift = state->presses >= 2 && state->presses % 2 == 0;
+        if (state->presses < INT32_MAX) ++state->presses;
         return shift ? WatchAction::PressShift : WatchAction::PressCaps;
     }
+    state->presses = 0;
     state->pressAt = -1;
     if (capsOn) {
         if (now - state->last < beeptime) return WatchAction::Nothing;

@@ -14,16 +14,18 @@ enum class WatchAction {
 
 // What one pass remembers for the next.
 struct WatchState {
-    int64_t last;      // when the last warning was due (the clock of the passes)
-    int64_t pressAt;   // when the last force-off press went out; -1 when none is pending
-    int64_t pressWait; // how long that press is given to take effect
-    bool shiftNext;    // the next force-off press is a Shift press
+    int64_t last;    // when the last warning was due (the clock of the passes)
+    int64_t pressAt; // when the last force-off press went out; -1 when none is pending
+    int32_t presses; // force-off presses sent since Caps Lock was last seen off
 };
 
-// A force-off press normally shows within a few milliseconds. Until it does, the toggle
-// still reads on and a second press would switch Caps Lock back on, so the next one waits
-// this long, and each further one twice as long as the one before, up to the maximum.
-constexpr int64_t kFirstPressWaitMs = 25;
+// A force-off press normally shows within a few milliseconds; until it does, the toggle
+// still reads on, and another press would switch Caps Lock back on. So while Caps Lock
+// stays on, each further press waits twice as long as the one before, from the first wait
+// up to the maximum. The second press is Caps Lock again: the first one goes nowhere while
+// the user still holds the key down. From the third on, Shift and Caps Lock take turns, for
+// systems set so that Shift ends Caps Lock.
+constexpr int64_t kFirstPressWaitMs = 10;
 constexpr int64_t kMaximumPressWaitMs = 1000;
 
 // The state of a watcher that starts at now: the first warning comes beeptime later, and

@@ -62,12 +62,14 @@ def end_pid(pid, grace=3.0):
         wait_until(lambda: not _alive(pid), 2.0)
 
 
-def _command_line(pid):
+def _runs_from(pid, folder):
+    """True when the process has a program of folder mapped: Wine maps the exe's file, while
+    its command line shows only the Windows name."""
     try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+        with open("/proc/%d/maps" % pid) as f:
+            return any((folder + "/") in line for line in f)
     except OSError:
-        return ""
+        return False
 
 
 def _same_prefix(pid, prefix):
@@ -78,20 +80,17 @@ def _same_prefix(pid, prefix):
         return False
 
 
-def processes_of(folder_name, prefix):
-    """PIDs of the Wine processes of our prefix running a program from the folder: copies
-    that the program started itself, which we did not start and must still end."""
+def processes_of(folder, prefix):
+    """PIDs of the Wine processes of our prefix running a program from folder (a path of
+    our own test folders): copies that the program started itself, which we did not start
+    and must still end."""
     pids = []
     for entry in os.listdir("/proc"):
-        if not entry.isdigit():
+        if not entry.isdigit() or int(entry) == os.getpid():
             continue
         pid = int(entry)
-        if pid == os.getpid():
-            continue
-        line = _command_line(pid)
-        if folder_name in line and "morlett.exe" in line.lower() and _same_prefix(pid, prefix):
-            if _alive(pid):
-                pids.append(pid)
+        if _runs_from(pid, folder) and _same_prefix(pid, prefix) and _alive(pid):
+            pids.append(pid)
     return pids
 
 
@@ -262,7 +261,7 @@ class Program:
                 self.process.wait(5)
             except subprocess.TimeoutExpired:
                 pass
-        for pid in processes_of(os.path.basename(self.folder), self.env.prefix):
+        for pid in processes_of(self.folder, self.env.prefix):
             end_pid(pid)
 
 
@@ -300,8 +299,8 @@ def tray_icon_centre():
     g = geometry(window)
     check(g, "the tray window has no geometry")
     x, y, w, h = g
-    # Icons sit in a row from the left, each as wide as the window is high.
-    return x + h // 2, y + h // 2
+    # Wine's tray: a caption, then the icons in a row from the left, 24 pixels each.
+    return x + 12, y + h - 14
 
 
 def click_tray(button):
@@ -311,18 +310,22 @@ def click_tray(button):
     xdotool("click", button)
 
 
+def _menus():
+    # The program's windows carry its exe name as their class; only the popup menu has
+    # no title.
+    ids = xdotool("search", "--onlyvisible", "--classname", "morlett.exe").split()
+    return [w for w in ids if xdotool("getwindowname", w) == ""]
+
+
 def visible_menu(timeout=5):
-    """The popup menu's X window, once shown: the newest small visible window of class
-    #32768 or, failing that, titled like nothing (Wine's menus have no name)."""
     def find():
-        ids = xdotool("search", "--onlyvisible", "--classname", "#32768").split()
-        return ids[-1] if ids else None
+        menus = _menus()
+        return menus[-1] if menus else None
     return wait_until(find, timeout, 0.05)
 
 
 def menu_gone(timeout=5):
-    return wait_until(lambda: not xdotool("search", "--onlyvisible", "--classname",
-                                           "#32768").split(), timeout, 0.05)
+    return wait_until(lambda: not _menus(), timeout, 0.05)
 
 
 ITEMS = 4
@@ -338,6 +341,29 @@ def click_menu_item(menu, index):
     xdotool("mousemove", x + w // 2, int(y + frame + row * (index + 0.5)))
     time.sleep(0.15)
     xdotool("click", 1)
+
+
+def menu_check_marks(menu):
+    """[bool] per item: whether a check mark is drawn left of its text, read from a
+    screenshot of the menu window (dark pixels in the mark's column of the row)."""
+    g = geometry(menu)
+    check(g, "the menu has no geometry")
+    x, y, w, h = g
+    frame = 3
+    row = (h - 2 * frame) / ITEMS
+    marks = []
+    for i in range(ITEMS):
+        top = int(frame + row * i) + 2
+        crop = "%dx%d+%d+%d" % (14, int(row) - 4, 2, top)
+        result = subprocess.run(["import", "-window", menu, "-crop", crop, "+repage",
+                                 "-colorspace", "gray", "-format", "%[fx:mean]", "info:"],
+                                capture_output=True, text=True, timeout=20)
+        try:
+            mean = float(result.stdout.strip())
+        except ValueError:
+            raise Failure("no screenshot of the menu: %s" % result.stderr.strip())
+        marks.append(mean < 0.95)
+    return marks
 
 
 # ---- The runner ---------------------------------------------------------------------------

@@ -15,7 +15,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from driver import (Environment, Failure, Program, Recorder, check, click_menu_item,  # noqa
-                    click_tray, menu_gone, run_tests, visible_menu, wait_until, windows_path)
+                    click_tray, menu_check_marks, menu_gone, run_tests, tray_window,
+                    visible_menu, wait_until, windows_path, xdotool)
 
 ENV = None
 
@@ -121,7 +122,7 @@ def test_silent_in_quotes():
         time.sleep(4)
     finally:
         from driver import processes_of, end_pid
-        for pid in processes_of(os.path.basename(folder), ENV.prefix):
+        for pid in processes_of(folder, ENV.prefix):
             end_pid(pid)
         sounds = recorder.stop()
     check(names(sounds) == ["ReleaseChime"], "heard %s" % names(sounds))
@@ -202,14 +203,19 @@ def test_warnings_while_caps_lock_is_on():
         caps("off")
         sounds = s.finish(1.2)
     check(sounds and sounds[0].name == "ReleaseChime", "heard %s" % names(sounds))
-    during = [x for x in sounds[1:] if x.at < off_at + 0.05]
-    after = [x for x in sounds[1:] if x.at >= off_at + 0.05]
-    check(names(during) == ["WarningBeep"] * 5, "while on: %s" % names(during))
-    check(during[0].at - on_at < 0.25, "the first warning came %.3f s late" % (during[0].at - on_at))
-    gaps = [b.at - a.at for a, b in zip(during, during[1:])]
+    rest = sounds[1:]
+    warnings = [x for x in rest if x.name == "WarningBeep"]
+    check(names(rest) == ["WarningBeep"] * len(warnings) + ["ReleaseChime"],
+          "after the start: %s" % names(rest))
+    check(len(warnings) >= 4, "only %d warnings in %.1f s" % (len(warnings), off_at - on_at))
+    # Onsets reach the recording 15-80 ms after the play; the first pass that sees Caps Lock
+    # on warns.
+    check(warnings[0].at - on_at < 0.25, "the first warning came %.3f s late"
+          % (warnings[0].at - on_at))
+    check(warnings[-1].at < off_at + 0.1, "a warning after Caps Lock went off")
+    gaps = [b.at - a.at for a, b in zip(warnings, warnings[1:])]
     print("  intervals: " + ", ".join("%.0f ms" % (g * 1000) for g in gaps))
     check(all(abs(g - 0.5) <= 0.06 for g in gaps), "intervals %s" % gaps)
-    check(names(after) == ["ReleaseChime"], "after off: %s" % names(after))
 
 
 def test_force_off():
@@ -222,16 +228,22 @@ def test_force_off():
         time.sleep(0.5)
         mark = s.recorder.now()
         results = []
-        for _ in range(3):
+        for _ in range(5):
             results.append(ENV.probe.ask("press-and-watch 1000"))
             time.sleep(0.3)
         sounds = s.finish(1.0)
     print("  " + "; ".join(results))
+    seen = 0
     for r in results:
         parts = r.split()
         check(len(parts) == 4 and parts[0] == "seen-on", "probe: %s" % r)
-        off_at = int(parts[3])
-        check(0 <= off_at <= 50, "Caps Lock went off after %s ms" % off_at)
+        seen_on, off_at = int(parts[1]), int(parts[3])
+        # The program may switch it off before the probe's first look; then it was never
+        # seen on, which alone proves nothing, so most presses must be seen on and off.
+        if seen_on >= 0:
+            seen += 1
+            check(0 <= off_at <= 50, "Caps Lock went off after %s ms" % off_at)
+    check(seen >= 3, "Caps Lock was seen on only %d times of 5" % seen)
     later = [x for x in sounds if x.at >= mark]
     check(not later, "sounds while forcing off: %s" % names(later))
     check(ENV.probe.ask("caps") == "off", "Caps Lock stayed on")
@@ -250,8 +262,12 @@ def open_menu(button=3):
     return menu
 
 
-def choose(item, button=3):
+def choose(item, button=3, marks=None):
+    """Opens the menu, checks its marks (forceOff, runAsAdmin) when given, picks item."""
     menu = open_menu(button)
+    if marks is not None:
+        got = menu_check_marks(menu)
+        check(got == [marks[0], False, marks[1], False], "check marks %s, want %s" % (got, marks))
     click_menu_item(menu, item)
     check(menu_gone(5), "the menu stayed open")
 
@@ -260,12 +276,12 @@ def test_force_off_switch_twice():
     with Session("menu-force", ["/silent"]) as s:
         check(s.wait_for_sounds(1, START_S), "no release chime at start")
         time.sleep(0.5)
-        choose(FORCE)
+        choose(FORCE, marks=(False, False))
         check(wait_until(lambda: settings(s.folder), 5), "no file after the first switch")
         check(values(s.folder) == (3000, 1, 0), "first: %s" % (values(s.folder),))
         os.remove(os.path.join(s.folder, "morlett.json"))
         time.sleep(0.6)
-        choose(FORCE, 1)
+        choose(FORCE, 1, marks=(True, False))
         check(wait_until(lambda: settings(s.folder), 5), "no file after the second switch")
         check(settings(s.folder) == DEFAULT_FILE, "second: %r" % settings(s.folder))
         sounds = s.finish(0.8)
@@ -274,7 +290,10 @@ def test_force_off_switch_twice():
         check(abs(x.duration - 86.7) < 15, "%s lasted %.1f ms" % (x.label(), x.duration))
 
 
-def enter_speed(folder, text, expect, first=False):
+def enter_speed(folder, text, expect, first=False, typed=False):
+    """Chooses the speed item and answers the dialog: text None presses Escape; typed
+    types the text on the keyboard and presses Enter; otherwise the probe fills the field
+    and presses OK."""
     path = os.path.join(folder, "morlett.json")
     if os.path.exists(path):
         os.remove(path)
@@ -283,8 +302,14 @@ def enter_speed(folder, text, expect, first=False):
     check(box, "no speed dialog")
     if first:
         check("3000" in box[1], "the dialog does not start with 3000: %s" % box[1])
+    time.sleep(0.3)
     if text is None:
-        check(ENV.probe.ask('click "Morlett" "Cancel"') == "clicked", "no Cancel button")
+        xdotool("key", "Escape")
+    elif typed:
+        # The caret stands after the current value: erase it, type, Enter.
+        xdotool("key", "--repeat", "8", "BackSpace")
+        xdotool("type", "--delay", "30", text)
+        xdotool("key", "Return")
     else:
         check(ENV.probe.ask('set-text "Morlett" "%s"' % text) == "set", "no edit field")
         check(ENV.probe.ask('click "Morlett" "OK"') == "clicked", "no OK button")
@@ -298,10 +323,11 @@ def test_speed_dialog():
     with Session("menu-speed", ["/silent"]) as s:
         check(s.wait_for_sounds(1, START_S), "no release chime at start")
         time.sleep(0.5)
-        cases = [("250", 250), ("10", 50), ("0", 50), ("-5", 50), ("", 50), ("letters", 50),
-                 (" 300ms", 300), ("$100", 256), ("%101", 50), (None, 50), ("3000", 3000)]
-        for i, (text, expect) in enumerate(cases):
-            enter_speed(s.folder, text, expect, first=(i == 0))
+        enter_speed(s.folder, "250", 250, first=True, typed=True)
+        for text, expect in [("10", 50), ("0", 50), ("-5", 50), ("", 50), ("letters", 50),
+                             (" 300ms", 300), ("$100", 256), ("%101", 50), ("700", 700)]:
+            enter_speed(s.folder, text, expect)
+        enter_speed(s.folder, None, 50)
         sounds = s.finish(0.3)
     check(names(sounds) == ["ReleaseChime"], "the dialog made sounds: %s" % names(sounds))
 
@@ -310,7 +336,7 @@ def test_run_as_admin_no_keeps_running():
     with Session("menu-admin-no", ["/silent"]) as s:
         check(s.wait_for_sounds(1, START_S), "no release chime at start")
         time.sleep(0.5)
-        choose(ADMIN)
+        choose(ADMIN, marks=(False, False))
         box = ENV.probe.wait_window("Restart required.", 8, "Should Morlett restart right now?")
         check(box, "no restart question")
         check(values(s.folder) == (3000, 0, 1), "saved before the answer: %s" % (values(s.folder),))
@@ -318,6 +344,10 @@ def test_run_as_admin_no_keeps_running():
         check(ENV.probe.ask('wait-gone "Restart required." 5000').startswith("gone"), "box stayed")
         time.sleep(1.0)
         check(s.program.running(), "the program ended after No")
+        menu = open_menu()
+        check(menu_check_marks(menu) == [False, False, True, False], "run-as-admin not marked")
+        xdotool("key", "Escape")
+        check(menu_gone(5), "the menu stayed open")
         sounds = s.finish(0.3)
     check(names(sounds) == ["ReleaseChime", "OnChime x1.5"], "heard %s" % names(sounds))
 
@@ -329,12 +359,14 @@ def test_run_as_admin_yes_restarts():
         choose(ADMIN)
         check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
         check(ENV.probe.ask('click "Restart required." "Yes"') == "clicked", "no Yes button")
+        # The icon goes before the goodbye chime; the new copy adds its own after its start.
+        check(wait_until(lambda: not tray_window(0), 3, 0.02), "the tray icon stayed")
         code = s.program.wait(15)
         check(code == 0, "the first copy ended with %r" % code)
         # The new copy starts without "/silent": its start-up chime is heard.
         check(s.wait_for_sounds(5, START_S), "the new copy made no sound")
         from driver import processes_of
-        copies = processes_of(os.path.basename(s.folder), ENV.prefix)
+        copies = processes_of(s.folder, ENV.prefix)
         check(copies, "no new copy runs")
         sounds = s.finish(0.5)
     check(names(sounds)[:5] == ["ReleaseChime", "OnChime x1.5", "OffChime", "OnChime",
@@ -349,6 +381,7 @@ def test_exit():
         choose(EXIT, 1)
         code = s.program.wait(10)
         check(code == 0, "exit ended with %r" % code)
+        check(wait_until(lambda: not tray_window(0), 3), "the tray icon stayed")
         sounds = s.finish(0.5)
     check(names(sounds) == ["ReleaseChime", "OffChime"], "heard %s" % names(sounds))
     check(abs(sounds[1].duration - 172) < 15, "the chime was cut: %.0f ms" % sounds[1].duration)

@@ -18,7 +18,10 @@ std::string Narrow(const char16_t* text) {
 
 // ---- The watcher's passes on a scripted clock ----------------------------------------------
 
-enum class Keys { Normal, ShiftEndsCapsLock, Dead };
+// How the system answers the presses: a Caps Lock press toggles; where Shift ends Caps
+// Lock it does not; while the user still holds the key the first press is lost; a dead
+// keyboard takes nothing.
+enum class Keys { Normal, ShiftEndsCapsLock, HeldDown, Dead };
 
 struct Script {
     const char* name;
@@ -57,6 +60,7 @@ std::vector<Step> Replay(const Script& script) {
     bool caps = script.capsAtStart;
     int64_t beeptime = script.beeptime;
     size_t nextCaps = 0, nextSpeed = 0;
+    int heldPresses = 0;
     for (int64_t now = 1; now <= script.until; ++now) {
         while (nextCaps < script.capsChanges.size() && script.capsChanges[nextCaps].first <= now)
             caps = script.capsChanges[nextCaps++].second;
@@ -67,7 +71,9 @@ std::vector<Step> Replay(const Script& script) {
         if (action == WatchAction::Nothing) continue;
         steps.push_back({now, action});
         if (action == WatchAction::Release) now += kReleaseChimeMs;
-        if (action == WatchAction::PressCaps && script.keys == Keys::Normal) caps = !caps;
+        if (action == WatchAction::PressCaps &&
+            (script.keys == Keys::Normal || (script.keys == Keys::HeldDown && ++heldPresses > 1)))
+            caps = !caps;
         if (action == WatchAction::PressShift && script.keys == Keys::ShiftEndsCapsLock)
             caps = false;
     }
@@ -157,7 +163,16 @@ TEST(WatcherPasses, ScriptedClock) {
           {},
           20000,
           Keys::ShiftEndsCapsLock},
-         {{1, A::Release}, {10000, A::PressCaps}, {10025, A::PressShift}}},
+         {{1, A::Release}, {10000, A::PressCaps}, {10010, A::PressCaps}, {10030, A::PressShift}}},
+        {{"force-off while the user still holds the key: a second press",
+          3000,
+          true,
+          false,
+          {{10000, true}},
+          {},
+          20000,
+          Keys::HeldDown},
+         {{1, A::Release}, {10000, A::PressCaps}, {10010, A::PressCaps}}},
         {{"force-off that never takes: alternating, further and further apart",
           3000,
           true,
@@ -168,12 +183,13 @@ TEST(WatcherPasses, ScriptedClock) {
           Keys::Dead},
          {{1, A::Release},
           {10000, A::PressCaps},
-          {10025, A::PressShift},
-          {10075, A::PressCaps},
-          {10175, A::PressShift},
-          {10375, A::PressCaps},
-          {10775, A::PressShift},
-          {11575, A::PressCaps}}},
+          {10010, A::PressCaps},
+          {10030, A::PressShift},
+          {10070, A::PressCaps},
+          {10150, A::PressShift},
+          {10310, A::PressCaps},
+          {10630, A::PressShift},
+          {11270, A::PressCaps}}},
     };
     for (const auto& c : cases) {
         std::vector<Step> got = Replay(c.script);

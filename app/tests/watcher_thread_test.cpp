@@ -45,7 +45,7 @@ TEST_F(WatcherThread, ForceOffEndsCapsLockWithShiftWhereCapsLockCannot) {
     SimulatedKeyboard(true, true);
     EXPECT_TRUE(WaitFor([] { return !CapsLockIsOn(); }, 3000));
     SleepMs(100);
-    EXPECT_EQ(SimulatedCapsPresses(), 1);
+    EXPECT_EQ(SimulatedCapsPresses(), 2);
     EXPECT_EQ(SimulatedShiftPresses(), 1);
     EXPECT_FALSE(CapsLockIsOn());
 
