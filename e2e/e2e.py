@@ -9,6 +9,7 @@ Needs a running test environment (scripts/winenv.sh): e2e/e2e.sh provides one.
 import argparse
 import json
 import os
+import shutil
 import sys
 import time
 
@@ -179,6 +180,64 @@ def test_the_file_beside_the_program_from_another_folder():
         s.finish(0.3)
         check(settings(s.folder) == FLOOR_FILE, "the file beside the program was not used")
     check(settings(elsewhere) == b'{"beeptime": 20}', "the file in the current folder changed")
+
+
+def test_an_elevated_start_with_run_as_admin_runs_on():
+    # Wine's processes are elevated: the relaunch at start-up is not taken.
+    check(ENV.probe.ask("elevated") == "1", "Wine's processes are not elevated here")
+
+    def setup(folder):
+        write_settings(folder, '{"runAsAdmin": 1}')
+    with Session("elevated", setup=setup) as s:
+        check(s.wait_for_sounds(2, START_S), "the start-up sounds did not come")
+        time.sleep(0.5)
+        check(s.program.running(), "the program ended")
+        from driver import processes_of
+        check(processes_of(s.folder, ENV.prefix) == [s.program.pid], "a second copy runs")
+        sounds = s.finish(0.3)
+    check(names(sounds) == ["OnChime", "ReleaseChime"], "heard %s" % names(sounds))
+
+
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll",
+               "ole32.dll", "comctl32.dll", "winmm.dll", "msvcrt.dll", "psapi.dll"}
+
+
+def test_one_gui_program_with_manifest_and_version():
+    import subprocess
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", ENV.exe], capture_output=True,
+                          text=True, timeout=60).stdout
+    check("(Windows GUI)" in dump, "not a GUI program")
+    dlls = {line.split()[-1].lower() for line in dump.splitlines() if "DLL Name:" in line}
+    check(dlls and dlls <= SYSTEM_DLLS, "needs DLLs beyond the system's: %s" % (dlls - SYSTEM_DLLS))
+    answer = ENV.probe.ask('resources "%s"' % windows_path(ENV.exe)).split()
+    found = dict(zip(answer[::2], (int(v) for v in answer[1::2])))
+    check(found.get("manifest", 0) > 0 and found.get("version", 0) > 0, "resources: %s" % answer)
+    check(found.get("icons") == 0, "the program carries an icon: %s" % answer)
+    with open(ENV.exe, "rb") as f:
+        image = f.read()
+    for text in (b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
+                 b'level="asInvoker"', b"e2011457-1546-43c5-a5fe-008deee3d3f0",
+                 b"8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"):
+        check(text in image, "the manifest lacks %s" % text.decode())
+    check(image.count(b"<supportedOS ") == 5, "the manifest does not list Vista to 10")
+
+
+def test_a_planted_dll_is_not_loaded():
+    # The audio library loads these by name; beside a downloaded program they could be
+    # anyone's. A plain program that loads "avrt.dll" by name does pick the planted one.
+    planted = os.path.join(ENV.build, "e2e", "planted.dll")
+
+    def setup(folder):
+        for name in ("avrt.dll", "dsound.dll", "winmm.dll", "msimg32.dll", "dwmapi.dll"):
+            shutil.copy(planted, os.path.join(folder, name))
+    with Session("planted", setup=setup) as s:
+        check(s.wait_for_sounds(2, START_S), "the start-up sounds did not come")
+        time.sleep(0.5)
+        choose(EXIT, 3)
+        check(s.program.wait(10) == 0, "exit did not end it")
+        s.finish(0.3)
+        check(not os.path.exists(os.path.join(s.folder, "planted-dll-loaded")),
+              "the program loaded a DLL from its own folder")
 
 
 # ---- The watcher ---------------------------------------------------------------------------
@@ -374,6 +433,48 @@ def test_run_as_admin_yes_restarts():
     check(abs(sounds[2].duration - 172) < 15, "the goodbye chime was cut: %.0f ms" % sounds[2].duration)
 
 
+def test_run_as_admin_off_restarts_through_the_shell():
+    def setup(folder):
+        write_settings(folder, '{"runAsAdmin": 1}')
+    with Session("menu-admin-off", ["/silent"], setup) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        choose(ADMIN, 1, marks=(False, True))
+        check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
+        check(ENV.probe.ask('click "Restart required." "Yes"') == "clicked", "no Yes button")
+        code = s.program.wait(15)
+        check(code == 0, "the first copy ended with %r" % code)
+        # explorer.exe opens the program: its start-up chime is heard.
+        check(s.wait_for_sounds(4, START_S), "the new copy made no sound")
+        from driver import processes_of
+        check(processes_of(s.folder, ENV.prefix), "no new copy runs")
+        check(values(s.folder) == (3000, 0, 0), "saved: %s" % (values(s.folder),))
+        sounds = s.finish(0.5)
+    check(names(sounds)[:4] == ["ReleaseChime", "OffChime x1.5", "OffChime", "OnChime"],
+          "heard %s" % names(sounds))
+
+
+def test_a_restart_that_cannot_start_keeps_running():
+    with Session("menu-admin-fail", ["/silent"]) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        # The shell cannot find the program under its old name any more.
+        os.rename(s.program.exe, os.path.join(s.folder, "renamed.exe"))
+        choose(ADMIN)
+        check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
+        check(ENV.probe.ask('click "Restart required." "Yes"') == "clicked", "no Yes button")
+        check(wait_until(lambda: not tray_window(0), 3, 0.02), "the icon was not taken away")
+        check(wait_until(lambda: tray_window(0), 5), "the icon did not come back")
+        time.sleep(1.0)
+        check(s.program.running(), "the program ended")
+        check(ENV.probe.ask("mutex Quenlor_morlett") == "exists", "the instance is not held")
+        choose(EXIT, 1)
+        check(s.program.wait(10) == 0, "exit after the failed restart did not end it")
+        sounds = s.finish(0.3)
+    check(names(sounds) == ["ReleaseChime", "OnChime x1.5", "OffChime", "OffChime"],
+          "heard %s" % names(sounds))
+
+
 def test_exit():
     with Session("menu-exit", ["/silent"]) as s:
         check(s.wait_for_sounds(1, START_S), "no release chime at start")
@@ -389,6 +490,8 @@ def test_exit():
 
 GROUPS = {
     "startup": [
+        ("Startup.OneGuiProgramWithManifestAndVersion",
+         test_one_gui_program_with_manifest_and_version),
         ("Startup.DefaultsWithoutASettingsFile", test_defaults_without_a_settings_file),
         ("Startup.SilentOnlyForTheWholeLine", test_silent_only_for_the_whole_line),
         ("Startup.SilentInQuotes", test_silent_in_quotes),
@@ -396,6 +499,9 @@ GROUPS = {
         ("Startup.SpeedFloorRewritesTheFile", test_speed_floor_rewrites_the_file_before_the_chime),
         ("Startup.AFolderNamedLikeTheFileIsNoFile", test_a_folder_named_like_the_file_is_no_file),
         ("Startup.TheFileBesideTheProgram", test_the_file_beside_the_program_from_another_folder),
+        ("Startup.APlantedDllIsNotLoaded", test_a_planted_dll_is_not_loaded),
+        ("Startup.AnElevatedStartWithRunAsAdminRunsOn",
+         test_an_elevated_start_with_run_as_admin_runs_on),
     ],
     "watcher": [
         ("Watcher.WarningsWhileCapsLockIsOn", test_warnings_while_caps_lock_is_on),
@@ -406,6 +512,10 @@ GROUPS = {
         ("Menu.SpeedDialog", test_speed_dialog),
         ("Menu.RunAsAdminNoKeepsRunning", test_run_as_admin_no_keeps_running),
         ("Menu.RunAsAdminYesRestarts", test_run_as_admin_yes_restarts),
+        ("Menu.RunAsAdminOffRestartsThroughTheShell",
+         test_run_as_admin_off_restarts_through_the_shell),
+        ("Menu.ARestartThatCannotStartKeepsRunning",
+         test_a_restart_that_cannot_start_keeps_running),
         ("Menu.Exit", test_exit),
     ],
 }
