@@ -1,4 +1,5 @@
 #include "runtime/strings.h"
+#include "shell_gui_support.h"
 #include "ui/requesters.h"
 
 #include <windows.h>
@@ -9,23 +10,6 @@
 #include <string>
 
 namespace {
-
-// Runs a step on this thread every 50 ms while a requester's own loop blocks the test,
-// until the step returns true. Thread timers are dispatched by every modal loop.
-std::function<bool()> gStep;
-UINT_PTR gStepTimer = 0;
-
-void CALLBACK RunStep(HWND, UINT, UINT_PTR, DWORD) {
-    if (gStep && gStep()) {
-        KillTimer(nullptr, gStepTimer);
-        gStep = nullptr;
-    }
-}
-
-void WhileBlocked(std::function<bool()> step) {
-    gStep = std::move(step);
-    gStepTimer = SetTimer(nullptr, 0, 50, RunStep);
-}
 
 HWND Dialog() {
     return FindWindowW(L"InputRequester", nullptr);
