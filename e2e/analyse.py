@@ -196,12 +196,30 @@ class Sound:
         return "%.3f s %s %.1f ms" % (self.at, self.label(), self.duration)
 
 
+# A dropout in the output (an underrun under load) splits one sound in two; two sounds this
+# close are joined again when the joined sound matches a clip better than the parts do.
+JOIN_GAP_MS = 60.0
+
+
 def analyse(path, clips_dir=CLIPS_DIR):
     rate, samples = read_wav(path)
-    sounds = []
-    for first, end in segments(rate, samples):
+
+    def measured(first, end):
         duration, head, tail = features(rate, samples, first, end)
-        name, factor, _ = classify(duration, head, tail, clips_dir)
+        name, factor, score = classify(duration, head, tail, clips_dir)
+        return (first, end, duration, head, tail, name, factor, score)
+
+    parts = [measured(first, end) for first, end in segments(rate, samples)]
+    joined = []
+    for part in parts:
+        if joined and (part[0] - joined[-1][1]) * 1000.0 / rate < JOIN_GAP_MS:
+            both = measured(joined[-1][0], part[1])
+            if both[7] < max(joined[-1][7], part[7]):
+                joined[-1] = both
+                continue
+        joined.append(part)
+    sounds = []
+    for first, end, duration, head, tail, name, factor, _ in joined:
         peak = max(abs(v) for v in samples[first:end])
         sounds.append(Sound(first / rate, duration, name, factor, head, tail, peak))
     return sounds

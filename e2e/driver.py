@@ -253,16 +253,17 @@ class Program:
     def running(self):
         return self.process.poll() is None
 
-    def end(self):
-        """Ends this program and any copy it started from its folder, by PID."""
+    def end(self, copies=True):
+        """Ends this program and (with copies) any copy started from its folder, by PID."""
         if self.process.poll() is None:
             end_pid(self.pid)
             try:
                 self.process.wait(5)
             except subprocess.TimeoutExpired:
                 pass
-        for pid in processes_of(self.folder, self.env.prefix):
-            end_pid(pid)
+        if copies:
+            for pid in processes_of(self.folder, self.env.prefix):
+                end_pid(pid)
 
 
 def windows_path(path):

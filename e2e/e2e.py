@@ -142,7 +142,7 @@ def test_second_start_is_refused():
             code = second.wait(10)
             check(code == 0, "the second instance ended with %r" % code)
         finally:
-            second.end()
+            second.end(copies=False)
         check(first.program.running(), "the first instance ended too")
         sounds = first.finish(0.5)
     check(len(sounds) == heard, "the second start made a sound: %s" % names(sounds))
