@@ -349,6 +349,26 @@ def test_force_off_switch_twice():
         check(abs(x.duration - 86.7) < 15, "%s lasted %.1f ms" % (x.label(), x.duration))
 
 
+def test_hand_edited_switch_values_turn_off():
+    def setup(folder):
+        write_settings(folder, '{"forceOff": 2, "runAsAdmin": 3}')
+    with Session("menu-hand-edited", ["/silent"], setup) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        choose(FORCE, marks=(True, True))
+        check(wait_until(lambda: settings(s.folder) and values(s.folder)[1] == 0, 5),
+              "forceOff 2 did not turn off: %s" % (values(s.folder),))
+        time.sleep(0.6)
+        choose(ADMIN, 1, marks=(False, True))
+        check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
+        check(values(s.folder) == (3000, 0, 0), "runAsAdmin 3 did not turn off")
+        check(ENV.probe.ask('click "Restart required." "No"') == "clicked", "no No button")
+        check(ENV.probe.ask('wait-gone "Restart required." 5000').startswith("gone"), "box stayed")
+        sounds = s.finish(0.5)
+    check(names(sounds) == ["ReleaseChime", "OffChime x2", "OffChime x1.5"],
+          "heard %s" % names(sounds))
+
+
 def enter_speed(folder, text, expect, first=False, typed=False):
     """Chooses the speed item and answers the dialog: text None presses Escape; typed
     types the text on the keyboard and presses Enter; otherwise the probe fills the field
@@ -509,6 +529,7 @@ GROUPS = {
     ],
     "menu": [
         ("Menu.ForceOffSwitchTwice", test_force_off_switch_twice),
+        ("Menu.HandEditedSwitchValuesTurnOff", test_hand_edited_switch_values_turn_off),
         ("Menu.SpeedDialog", test_speed_dialog),
         ("Menu.RunAsAdminNoKeepsRunning", test_run_as_admin_no_keeps_running),
         ("Menu.RunAsAdminYesRestarts", test_run_as_admin_yes_restarts),
