@@ -146,8 +146,10 @@ TEST(EventQueue, QueueEventFromAnotherThreadWakesABlockedWait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         (void)QueueEvent(0x40000, 0, 11, 22);
     });
+    WaitGuard guard(20);
     EXPECT_EQ(WaitEvent(), int64_t(EventWakeMessage()));
     EXPECT_EQ(WaitEvent(), 0x40000);
+    EXPECT_FALSE(guard.TimedOut());
     EXPECT_EQ(EventObject(), 11);
     EXPECT_EQ(EventType(), 22);
     other.join();
@@ -186,7 +188,8 @@ TEST(EventQueue, QueueEventStormLosesAndDuplicatesNothing) {
         });
     std::vector<int> next(kThreads, 0);
     int received = 0, outOfOrder = 0;
-    while (received < kThreads * kEach) {
+    WaitGuard guard(60);
+    while (received < kThreads * kEach && !guard.TimedOut()) {
         int64_t code = WaitEvent();
         if (code != kCode) continue; // a wake-up
         int t = int(EventWindow());
@@ -196,6 +199,7 @@ TEST(EventQueue, QueueEventStormLosesAndDuplicatesNothing) {
         ++received;
     }
     for (std::thread& thread : threads) thread.join();
+    EXPECT_FALSE(guard.TimedOut()) << received << " events arrived";
     EXPECT_EQ(outOfOrder, 0);
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kEach);
     EXPECT_TRUE(DrainQueued().empty());
