@@ -240,6 +240,8 @@ def main():
     parser.add_argument("--detail", action="store_true", help="show the measured tones too")
     args = parser.parse_args()
     sounds = analyse(args.recording, args.clips)
+    if not sounds:
+        print(timeline(sounds)[0])
     for line, s in zip(timeline(sounds), sounds):
         if args.detail:
             line += "   (%4.0f Hz -> %4.0f Hz, peak %.2f)" % (s.head, s.tail, s.peak)

@@ -52,6 +52,13 @@ def values(folder):
     return v.get("beeptime"), v.get("forceOff"), v.get("runAsAdmin")
 
 
+def instance_free():
+    """Waits until no instance holds the mutex: Wine lets go of an ended program's objects
+    a moment after its process is gone, and a start before that is refused."""
+    check(wait_until(lambda: ENV.probe.ask("mutex Quenlor_morlett") == "none", 10, 0.1),
+          "an earlier instance still holds the mutex")
+
+
 class Session:
     """One program run with its recording; always ends the program and the recorder."""
 
@@ -59,6 +66,7 @@ class Session:
         self.folder = ENV.folder(name)
         if setup:
             setup(self.folder)
+        instance_free()
         self.recorder = Recorder(ENV, os.path.join(self.folder, "recording.wav"))
         self.program = Program(ENV, self.folder, args, cwd)
         self.sounds = None
@@ -115,6 +123,7 @@ def test_silent_in_quotes():
     # wine passes its arguments on quoted only when they need it; the probe starts the
     # program with a command line of our own.
     folder = ENV.folder("quoted")
+    instance_free()
     recorder = Recorder(ENV, os.path.join(folder, "recording.wav"))
     exe = windows_path(os.path.join(folder, "morlett.exe"))
     try:
@@ -154,8 +163,11 @@ def test_speed_floor_rewrites_the_file_before_the_chime():
     with Session("floor", setup=setup) as s:
         check(s.wait_for_sounds(1, START_S), "no start-up chime")
         data = settings(s.folder)
-        s.finish(0.3)
+        written = os.path.getmtime(os.path.join(s.folder, "morlett.json"))
+        sounds = s.finish(0.3)
     check(data == FLOOR_FILE, "the file reads %r" % data)
+    chime = s.recorder.started + sounds[0].at
+    check(written < chime, "the file was written %.3f s after the chime began" % (written - chime))
 
 
 def test_a_folder_named_like_the_file_is_no_file():
