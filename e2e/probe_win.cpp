@@ -147,7 +147,11 @@ std::string Run(const std::vector<std::string>& args) {
                 offAt = NowMs() - start;
                 break;
             }
-            Sleep(1);
+            // The program may answer within a millisecond: look without pausing at first.
+            if (NowMs() - start < 50)
+                SwitchToThread();
+            else
+                Sleep(1);
         }
         return "seen-on " + std::to_string(seenOn) + " off-at " + std::to_string(offAt);
     }
