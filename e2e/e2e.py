@@ -462,7 +462,7 @@ def test_run_as_admin_yes_restarts():
         sounds = s.finish(0.5)
     check(names(sounds)[:5] == ["ReleaseChime", "OnChime x1.5", "OffChime", "OnChime",
                                 "ReleaseChime"], "heard %s" % names(sounds))
-    check(abs(sounds[2].duration - 172) < 15, "the goodbye chime was cut: %.0f ms" % sounds[2].duration)
+    check(abs(sounds[2].duration - 172) < 25, "the goodbye chime was cut: %.0f ms" % sounds[2].duration)
 
 
 def test_run_as_admin_off_restarts_through_the_shell():
@@ -517,7 +517,7 @@ def test_exit():
         check(wait_until(lambda: not tray_window(0), 3), "the tray icon stayed")
         sounds = s.finish(0.5)
     check(names(sounds) == ["ReleaseChime", "OffChime"], "heard %s" % names(sounds))
-    check(abs(sounds[1].duration - 172) < 15, "the chime was cut: %.0f ms" % sounds[1].duration)
+    check(abs(sounds[1].duration - 172) < 25, "the chime was cut: %.0f ms" % sounds[1].duration)
 
 
 GROUPS = {
