@@ -204,9 +204,10 @@ def classify(duration, head, tail, clips_dir=CLIPS_DIR):
 
 
 class Sound:
-    def __init__(self, at, duration, name, factor, head, tail, peak):
+    def __init__(self, at, duration, name, factor, head, tail, peak, span=None):
         self.at = at              # seconds from the start of the recording
         self.duration = duration  # ms, without dropouts
+        self.span = duration if span is None else span  # ms from its start to its end
         self.name = name
         self.factor = factor
         self.head = head
@@ -265,7 +266,7 @@ def analyse(path, clips_dir=CLIPS_DIR):
     for m in sounds:
         peak = max(abs(v) for v in m["content"]) if m["content"] else 0.0
         result.append(Sound(m["first"] / rate, m["duration"], m["name"], m["factor"],
-                            m["head"], m["tail"], peak))
+                            m["head"], m["tail"], peak, 1000.0 * (m["end"] - m["first"]) / rate))
     return result
 
 

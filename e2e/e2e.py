@@ -284,9 +284,18 @@ def test_warnings_while_caps_lock_is_on():
     check(warnings[0].at - on_at < 0.25, "the first warning came %.3f s late"
           % (warnings[0].at - on_at))
     check(warnings[-1].at < off_at + 0.1, "a warning after Caps Lock went off")
+    # A sound that the output stalled on (a gap inside it, or frames lost) starts late in
+    # the recording through no fault of the program: intervals next to one are shown, not
+    # judged. The rest must keep the speed, and so must the run as a whole.
+    disturbed = [w.span - w.duration > 1.0 or abs(w.duration - 127.8) > 3.0 for w in warnings]
     gaps = [b.at - a.at for a, b in zip(warnings, warnings[1:])]
-    print("  intervals: " + ", ".join("%.0f ms" % (g * 1000) for g in gaps))
-    check(all(abs(g - 0.5) <= 0.06 for g in gaps), "intervals %s" % gaps)
+    clean = [g for g, d1, d2 in zip(gaps, disturbed, disturbed[1:]) if not d1 and not d2]
+    print("  intervals: " + ", ".join("%.0f ms%s" % (g * 1000, "" if not (d1 or d2) else " (stalled)")
+                                      for g, d1, d2 in zip(gaps, disturbed, disturbed[1:])))
+    check(len(clean) >= 2, "too few undisturbed intervals: %s" % gaps)
+    check(all(abs(g - 0.5) <= 0.06 for g in clean), "intervals %s" % gaps)
+    average = (warnings[-1].at - warnings[0].at) / (len(warnings) - 1)
+    check(abs(average - 0.5) <= 0.02, "%.0f ms between warnings on average" % (average * 1000))
 
 
 def test_force_off():
