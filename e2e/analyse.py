@@ -228,6 +228,9 @@ class Sound:
 # about its length and match it better than the first piece alone matches anything; of
 # several ways, the closest match wins.
 JOIN_GAP_MS = 600.0
+# Two clips played back to back can leave less than the gap between sounds; a sound too
+# long for any clip is split at a pause of at least this length where both sides match.
+SPLIT_QUIET_MS = 0.5
 SHORT_PIECE = 0.85
 WHOLE_CLIP = 0.15
 MAX_PIECES = 4
@@ -243,8 +246,46 @@ def analyse(path, clips_dir=CLIPS_DIR):
                 "head": head, "tail": tail, "name": name, "factor": factor, "score": score,
                 "reference": reference}
 
-    pieces = [measured(first, end, content_of(rate, samples, first, end))
-              for first, end in segments(rate, samples)]
+    def whole(m):
+        return abs(math.log(m["duration"] / m["reference"])) < WHOLE_CLIP
+
+    def quiet_runs(first, end):
+        """(start, end) of the stretches inside [first, end) below the threshold that are at
+        least SPLIT_QUIET_MS long: where one sound may end and the next begin."""
+        shortest = max(1, int(rate * SPLIT_QUIET_MS / 1000))
+        runs, start = [], None
+        for i in range(first, end):
+            if -THRESHOLD <= samples[i] <= THRESHOLD:
+                if start is None:
+                    start = i
+            elif start is not None:
+                if i - start >= shortest:
+                    runs.append((start, i))
+                start = None
+        return runs
+
+    def resolve(first, end, depth=0):
+        """The sounds in [first, end): one whole clip, or two or more played back to back
+        with almost no pause, told apart where the best split into whole clips lies."""
+        m = measured(first, end, content_of(rate, samples, first, end))
+        if whole(m) or depth >= 3 or m["duration"] < m["reference"]:
+            return [m]
+        best = None
+        for a, b in quiet_runs(first, end):
+            left = measured(first, a, content_of(rate, samples, first, a))
+            if not whole(left):
+                continue
+            right = resolve(b, end, depth + 1)
+            if not all(whole(r) for r in right):
+                continue
+            score = left["score"] + sum(r["score"] for r in right)
+            if best is None or score < best[0]:
+                best = (score, [left] + right)
+        return best[1] if best else [m]
+
+    pieces = []
+    for first, end in segments(rate, samples):
+        pieces.extend(resolve(first, end))
     sounds = []
     i = 0
     while i < len(pieces):
