@@ -29,9 +29,10 @@ constexpr int64_t kAnswerYes = IDYES;
 // The type under which a delayed left click comes back as a tray event.
 constexpr int64_t kDelayedLeftClick = 0x40000;
 constexpr int32_t kLeftClickDelayMs = 20;
-// A clip counts as played when its last frames went to the device; the device still holds
-// about this much of it, which closing the device at once would cut off.
-constexpr uint32_t kOutputDrainMs = 200;
+// A clip counts as played when its last frames went to the device, which may still hold a
+// good part of it (the more so on a busy machine); closing the device at once would cut the
+// goodbye chime short.
+constexpr uint32_t kOutputDrainMs = 500;
 
 enum MenuItem : int32_t { kForceOffItem = 0, kSpeedItem = 1, kRunAsAdminItem = 2, kExitItem = 3 };
 
