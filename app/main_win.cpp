@@ -1,0 +1,251 @@
+// morlett.exe: start-up, the single instance, the elevated relaunch, the tray menu and the
+// event loop. The watcher thread does the actual warning (watcher.cpp).
+#include "app/commands.h"
+#include "app/play.h"
+#include "app/preferences.h"
+#include "app/watcher.h"
+#include "runtime/clock.h"
+#include "runtime/environment.h"
+#include "runtime/runtime.h"
+#include "runtime/strings.h"
+#include "runtime/threads.h"
+#include "sound/sound.h"
+#include "ui/events.h"
+#include "ui/images.h"
+#include "ui/menus.h"
+#include "ui/requesters.h"
+#include "ui/tray.h"
+#include "ui/windows.h"
+#include "json/json.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kInstanceMutexName[] = L"Quenlor_morlett";
+constexpr int32_t kErrorIcon = MB_ICONERROR;
+constexpr int32_t kYesNo = MB_YESNO;
+constexpr int64_t kAnswerYes = IDYES;
+// The type under which a delayed left click comes back as a tray event.
+constexpr int64_t kDelayedLeftClick = 0x40000;
+constexpr int32_t kLeftClickDelayMs = 20;
+// A clip counts as played when its last frames went to the device, which may still hold a
+// good part of it (the more so on a busy machine); closing the device at once would cut the
+// goodbye chime short.
+constexpr uint32_t kOutputDrainMs = 500;
+
+enum MenuItem : int32_t { kForceOffItem = 0, kSpeedItem = 1, kRunAsAdminItem = 2, kExitItem = 3 };
+
+HANDLE gInstanceMutex = nullptr;
+RuntimeString gParameterLine;
+bool gTimerArmed = false;
+
+[[noreturn]] void ExitProgram() {
+    // The watcher uses the sound library and its thread's storage: both go with the heaps.
+    (void)StopCapsWatcher();
+    RuntimeShutdown();
+}
+
+// False when another instance holds the mutex, or it cannot be made.
+bool TakeInstance() {
+    gInstanceMutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
+    return gInstanceMutex && GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
+[[noreturn]] void RefuseSecondInstance() {
+    MessageBoxShow(u"Morlett", u"Already running.", kErrorIcon);
+    ExitProgram();
+}
+
+void ReleaseInstance() {
+    if (gInstanceMutex) {
+        CloseHandle(gInstanceMutex);
+        gInstanceMutex = nullptr;
+    }
+    if (TrayIconExists(0)) TrayIconRemove(0);
+}
+
+// The shell's result: above 32 when the new copy was started.
+intptr_t LaunchCopy(bool elevated) {
+    ScratchMark mark;
+    RuntimeString path(ProgramPath());
+    RuntimeString folder(PathPart(path.Text()));
+    if (elevated) return ShellRun(path.Text(), u"", folder.Text(), u"runas");
+    // The shell opens the program with its own, un-elevated rights.
+    RuntimeString quoted(u"\"");
+    if (!quoted.Append(path.Text()) || !quoted.Append(u"\"")) return 0;
+    return ShellRun(u"explorer.exe", quoted.Text(), folder.Text(), u"");
+}
+
+// When the token cannot be read, the program runs on as it is.
+bool IsElevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    BOOL ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return !ok || elevation.TokenIsElevated != 0;
+}
+
+bool AddTrayIcon() {
+    if (!TrayIconAdd(0, WindowHandle(0), ImageHandle(0))) return false;
+    (void)TrayIconTooltip(0, u"morlett");
+    return true;
+}
+
+// A relaunch that did not start (the elevation prompt declined, the shell failed) must not
+// leave the user with no instance at all: this one takes its place again.
+void StayAfterFailedLaunch() {
+    if (!TakeInstance()) RefuseSecondInstance();
+    if (WindowHandle(0) && !AddTrayIcon()) ExitProgram();
+}
+
+void ShowTrayMenu() {
+    (void)MenuItemSetChecked(0, kForceOffItem, gPreferences.forceOff != 0);
+    (void)MenuItemSetChecked(0, kRunAsAdminItem, gPreferences.runAsAdmin != 0);
+    // The owner is shown while the menu is open, so that the menu closes when the user
+    // clicks elsewhere.
+    (void)WindowHide(0, 0);
+    (void)PopupMenuShow(0, WindowHandle(0));
+    (void)WindowHide(0, 1);
+}
+
+void AskForSpeed() {
+    (void)WindowHide(0, 0);
+    ScratchMark mark;
+    const char16_t* text =
+        InputDialogShow(u"Morlett", u"Enter the caps lock on warning speed in milliseconds",
+                        IntegerToString(gPreferences.beeptime));
+    int64_t speed = SpeedFromEntry(text);
+    (void)WindowHide(0, 1);
+    gPreferences.beeptime = speed;
+    (void)SaveSettings();
+}
+
+void SwitchRunAsAdmin() {
+    uint8_t runAsAdmin = uint8_t(Switched(gPreferences.runAsAdmin));
+    gPreferences.runAsAdmin = runAsAdmin;
+    (void)SaveSettings();
+    PlayClip(runAsAdmin ? kOnChime : kOffChime, 1.5, 60, false);
+    if (MessageBoxShow(u"Restart required.", u"Should Morlett restart right now?", kYesNo) !=
+        kAnswerYes)
+        return;
+    ReleaseInstance();
+    PlayClip(kOffChime, 1.0, 100, true);
+    SleepMs(kOutputDrainMs);
+    if (LaunchCopy(runAsAdmin != 0) > 32) ExitProgram();
+    StayAfterFailedLaunch();
+}
+
+void MenuCommand(int64_t item) {
+    switch (item) {
+    case kForceOffItem: {
+        int64_t forceOff = Switched(gPreferences.forceOff);
+        gPreferences.forceOff = forceOff;
+        (void)SaveSettings();
+        PlayClip(forceOff ? kOnChime : kOffChime, 2.0, 60, false);
+        break;
+    }
+    case kSpeedItem:
+        AskForSpeed();
+        break;
+    case kRunAsAdminItem:
+        SwitchRunAsAdmin();
+        break;
+    case kExitItem:
+        // Stopped first, so that no warning cuts the goodbye chime short.
+        (void)StopCapsWatcher();
+        PlayClip(kOffChime, 1.0, 100, true);
+        SleepMs(kOutputDrainMs);
+        ExitProgram();
+    default:
+        break;
+    }
+}
+
+[[noreturn]] void EventLoop() {
+    gTimerArmed = false;
+    for (;;) {
+        int64_t code = WaitEvent();
+        int64_t type = EventType();
+        int64_t object = EventObject();
+        // A native message that was only dispatched leaves the type at -1 and the object at
+        // the previous event's: its number alone must not repeat that event.
+        if (type == -1) continue;
+        if (code == EV_TIMER_TICK && object == 0) {
+            QueueEvent(EV_TRAY_MOUSE, 0, 0, kDelayedLeftClick);
+            (void)TimerRemove(0, 0);
+            gTimerArmed = false;
+        } else if (code == EV_TRAY_MOUSE) {
+            if (type == TRAY_LEFT_UP) {
+                // The menu opens a moment later, so that the click's own messages are done.
+                if (!gTimerArmed && TimerAdd(0, 0, kLeftClickDelayMs)) gTimerArmed = true;
+            } else if (type == TRAY_RIGHT_UP || type == kDelayedLeftClick) {
+                ShowTrayMenu();
+            }
+        } else if (code == EV_MENU_COMMAND) {
+            MenuCommand(object);
+        }
+    }
+}
+
+void RegisterLibraries() {
+    RuntimeUse(EventQueueLibrary());
+    RuntimeUse(ImageLibrary());
+    RuntimeUse(JsonLibrary());
+    RuntimeUse(TrayLibrary());
+    RuntimeUse(OleLibrary());
+    RuntimeUse(WindowLibrary());
+    RuntimeUse(MenuLibrary());
+    RuntimeUse(RequesterLibrary());
+    RuntimeUse(SoundLibrary());
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Before anything loads a library by name: a portable program run from a downloads
+    // folder must not pick up a DLL planted beside it.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+    RegisterLibraries();
+    RuntimeInit();
+
+    if (!TakeInstance()) RefuseSecondInstance();
+
+    {
+        ScratchMark mark;
+        (void)SetWorkingDirectory(PathPart(ProgramPath()));
+        (void)gParameterLine.Assign(BuildParameterLine());
+    }
+
+    PreferencesSetDefaults();
+    LoadSettings();
+
+    if (gPreferences.runAsAdmin != 0 && !IsElevated()) {
+        ReleaseInstance();
+        if (LaunchCopy(true) > 32) ExitProgram();
+        StayAfterFailedLaunch();
+    }
+
+    (void)EnforceSpeedFloor();
+    (void)SoundSystemInit();
+
+    if (!IsSilentStart(gParameterLine.Text())) PlayClip(kOnChime, 1.0, 100, true);
+
+    // The tool flag drops the maximize bit: a hidden 1 x 1 tool window in the screen's middle.
+    constexpr uint32_t kOwnerWindow = WF_INVISIBLE | WF_MAXIMIZE | WF_TOOL | WF_CENTER_SCREEN;
+    if (!WindowOpen(0, 0, 0, 1, 1, u"Morlett", kOwnerWindow)) ExitProgram();
+    (void)ImageCreate(0, 32, 32);
+    (void)AddTrayIcon();
+    if (PopupMenuCreate(0)) {
+        (void)MenuItemAdd(kForceOffItem, u"&force capslock off");
+        (void)MenuItemAdd(kSpeedItem, u"Caps lock warning &speed...");
+        (void)MenuItemAdd(kRunAsAdminItem, u"Run &as admin");
+        (void)MenuItemAdd(kExitItem, u"e&xit");
+    }
+
+    (void)ThreadStart(CapsWatcher, 0);
+    EventLoop();
+}
