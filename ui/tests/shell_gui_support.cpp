@@ -34,16 +34,20 @@ std::function<bool()> gStep;
 UINT_PTR gStepTimer = 0;
 
 void CALLBACK RunStep(HWND, UINT, UINT_PTR, DWORD) {
-    if (gStep && gStep()) {
-        KillTimer(nullptr, gStepTimer);
-        gStep = nullptr;
-    }
+    if (gStep && gStep()) StopBlockedStep();
 }
 } // namespace
 
 void WhileBlocked(std::function<bool()> step) {
+    StopBlockedStep();
     gStep = std::move(step);
     gStepTimer = SetTimer(nullptr, 0, 50, RunStep);
+}
+
+void StopBlockedStep() {
+    if (gStepTimer) KillTimer(nullptr, gStepTimer);
+    gStepTimer = 0;
+    gStep = nullptr;
 }
 
 std::vector<SeenEvent> CollectEvents(int quietMs, int totalMs) {

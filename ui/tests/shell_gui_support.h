@@ -23,6 +23,8 @@ bool TrayIconCentre(POINT* centre);
 // Runs step on this thread every 50 ms while a modal loop (menu, requester) blocks the test,
 // until step returns true. Every modal loop dispatches thread timers.
 void WhileBlocked(std::function<bool()> step);
+// Ends the step early (for steps that run until the modal loop is over).
+void StopBlockedStep();
 
 struct SeenEvent {
     int64_t code, type, object;

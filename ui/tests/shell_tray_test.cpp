@@ -99,6 +99,17 @@ TEST(TrayIcon, ShellIdsPropertiesAndFailures) {
     const uint32_t dynamicId = TrayIconShellId(dynamic);
     EXPECT_EQ(Property(window, dynamicId), dynamic + 1);
 
+    // A shell that refuses the icon (its id is taken already) leaves nothing behind.
+    NOTIFYICONDATAW taken{};
+    taken.cbSize = sizeof taken;
+    taken.hWnd = window;
+    taken.uID = dynamicId + 1;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &taken));
+    EXPECT_EQ(TrayIconAdd(8, window, ImageHandle(0)), 0);
+    EXPECT_FALSE(TrayIconExists(8));
+    EXPECT_EQ(Property(window, taken.uID), 0);
+    Shell_NotifyIconW(NIM_DELETE, &taken);
+
     TrayIconRemove(AnyNumber);
     EXPECT_FALSE(TrayIconExists(5));
     EXPECT_FALSE(TrayIconExists(6));
@@ -107,26 +118,32 @@ TEST(TrayIcon, ShellIdsPropertiesAndFailures) {
     ImageFree(0);
 }
 
-// The visible text of a tooltip of Wine's tray, read while the pointer rests on the icon.
-std::u16string ShownTooltip() {
+// The text of the tooltip Wine's tray shows when the pointer comes to rest on the icon. A
+// tooltip shows once per visit, so the pointer leaves and comes back for every try.
+std::u16string ShownTooltip(POINT icon) {
     std::u16string shown;
-    (void)gui::WaitUntil(
-        [&] {
-            EnumWindows(
-                [](HWND w, LPARAM out) -> BOOL {
-                    wchar_t cls[64] = {};
-                    GetClassNameW(w, cls, 64);
-                    if (lstrcmpW(cls, L"tooltips_class32") || !IsWindowVisible(w)) return TRUE;
-                    wchar_t text[128] = {};
-                    SendMessageTimeoutW(w, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text),
-                                        SMTO_ABORTIFHUNG, 1000, nullptr);
-                    *reinterpret_cast<std::u16string*>(out) = reinterpret_cast<char16_t*>(text);
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&shown));
-            return !shown.empty();
-        },
-        5000);
+    for (int attempt = 0; attempt < 3 && shown.empty(); ++attempt) {
+        if (gui::XdoTool("mousemove 600 600 sleep 0.3 mousemove " + At(POINT{icon.x + 1, icon.y}) +
+                         " sleep 0.1 mousemove " + At(icon)) != 0)
+            break;
+        (void)gui::WaitUntil(
+            [&] {
+                EnumWindows(
+                    [](HWND w, LPARAM out) -> BOOL {
+                        wchar_t cls[64] = {};
+                        GetClassNameW(w, cls, 64);
+                        if (lstrcmpW(cls, L"tooltips_class32") || !IsWindowVisible(w)) return TRUE;
+                        wchar_t text[128] = {};
+                        SendMessageTimeoutW(w, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text),
+                                            SMTO_ABORTIFHUNG, 1000, nullptr);
+                        *reinterpret_cast<std::u16string*>(out) = reinterpret_cast<char16_t*>(text);
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&shown));
+                return !shown.empty();
+            },
+            4000);
+    }
     return shown;
 }
 
@@ -275,10 +292,11 @@ TEST(TrayIcon, RealClicksMenuAndTaskbarRestart) {
                         SMTO_ABORTIFHUNG, 3000, &ignored);
     EXPECT_TRUE(ShellHasIcon(window, uint32_t(shellId)));
     ASSERT_TRUE(gui::WaitUntil([&] { return TrayIconCentre(&icon); }));
-    ASSERT_EQ(gui::XdoTool("mousemove " + At(POINT{icon.x + 1, icon.y}) + " sleep 0.1 " +
-                           "mousemove " + At(icon)),
-              0);
-    EXPECT_EQ(ShownTooltip(), longTip.substr(0, 63));
+    EXPECT_EQ(ShownTooltip(icon), longTip.substr(0, 63));
+    // A character outside the BMP that would straddle the limit is left out whole.
+    const std::u16string straddling = std::u16string(62, u'y') + u"\U0001F600";
+    ASSERT_NE(TrayIconTooltip(0, straddling.c_str()), 0);
+    EXPECT_EQ(ShownTooltip(icon), straddling.substr(0, 62));
 
     TrayIconRemove(0);
     EXPECT_FALSE(ShellHasIcon(window, uint32_t(shellId)));

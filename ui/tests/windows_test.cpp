@@ -133,6 +133,18 @@ TEST_F(Windows, HideShowsAndHidesAndCentresOnRequest) {
     EXPECT_TRUE(IsWindowVisible(Handle(1)));
 
     EXPECT_EQ(WindowHide(6, 0), 0); // no such window
+
+    // Centred on a parent; without one, the given position holds.
+    ASSERT_NE(WindowOpen(2, 100, 100, 400, 300, u"parent", WS_CAPTION | WF_NO_ACTIVATE), 0);
+    ASSERT_NE(WindowOpen(3, 7, 9, 100, 50, u"child", WF_CENTER_PARENT, Handle(2)), 0);
+    gui::ScreenRect parent = gui::WindowRect(Handle(2)), child = gui::WindowRect(Handle(3));
+    EXPECT_EQ(child.left,
+              parent.left + (parent.right - parent.left - (child.right - child.left)) / 2);
+    EXPECT_EQ(child.top,
+              parent.top + (parent.bottom - parent.top - (child.bottom - child.top)) / 2);
+    ASSERT_NE(WindowOpen(4, 7, 9, 100, 50, u"orphan", WF_CENTER_PARENT), 0);
+    EXPECT_EQ(gui::WindowRect(Handle(4)).left, 7);
+    EXPECT_EQ(gui::WindowRect(Handle(4)).top, 9);
 }
 
 TEST_F(Windows, ReusingANumberClosesTheOldWindowAndDropsItsEvents) {
