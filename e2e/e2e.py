@@ -210,8 +210,12 @@ def test_an_elevated_start_with_run_as_admin_runs_on():
     check(names(sounds) == ["OnChime", "ReleaseChime"], "heard %s" % names(sounds))
 
 
+# The loader takes these from the system folder whatever lies beside the program (known
+# DLLs, and comctl32 through the manifest's side-by-side assembly); anything else imported
+# statically, winmm for one, would be found beside the program first and is loaded at run
+# time from the system folder instead.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll",
-               "ole32.dll", "comctl32.dll", "winmm.dll", "msvcrt.dll", "psapi.dll"}
+               "ole32.dll", "comctl32.dll", "msvcrt.dll", "psapi.dll"}
 
 
 def test_one_gui_program_with_manifest_and_version():

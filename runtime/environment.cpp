@@ -155,6 +155,11 @@ int64_t FileSizeOf(const char16_t* name) {
     return -1;
 }
 
+void* SystemLibraryLoad(const char16_t* fileName) {
+    if (!fileName || !*fileName) return nullptr;
+    return platform::SystemLibraryLoad(fileName);
+}
+
 intptr_t ShellRun(const char16_t* file, const char16_t* parameters, const char16_t* directory,
                   const char16_t* verb) {
     // Own copies: the arguments may be temporaries that the next string operation moves.

@@ -29,6 +29,12 @@ int64_t FileSizeOf(const char16_t* name);
 intptr_t ShellRun(const char16_t* file, const char16_t* parameters, const char16_t* directory,
                   const char16_t* verb);
 
+// Loads a library of the system folder (on Windows: System32) by its file name, never from
+// the program's own folder or the search path, where a planted copy would run with the
+// program's rights. Returns the module handle (to look procedures up in), or null when it
+// cannot be loaded, for a null or empty name, and always on POSIX. Any thread.
+void* SystemLibraryLoad(const char16_t* fileName);
+
 // Starts the parameter library: registers the per-thread parameter cursor (start-up).
 void ParameterLibraryInit();
 

@@ -62,11 +62,14 @@ total_passed=0
 total_failed=0
 summaries=()
 
-# Counts the results in a ctest log. Every test program is a GoogleTest program or prints
+# Counts the results in a log. Every test program is a GoogleTest program or prints
 # GoogleTest's summary lines itself ("[  PASSED  ] N tests." / "[  FAILED  ] N tests,").
+# In a ctest log only the verbose lines count ("7: [  PASSED  ] ..."): a failing test's
+# output is printed a second time, without that prefix.
 count_results() {
-    passed=$(grep -aoE '\[  PASSED  \] [0-9]+ test' "$1" | awk '{s+=$4} END {print s+0}')
-    failed=$(grep -aoE '\[  FAILED  \] [0-9]+ test' "$1" | awk '{s+=$4} END {print s+0}')
+    local prefix=${2:-}
+    passed=$(grep -aoE "^$prefix\[  PASSED  \] [0-9]+ test" "$1" | sed 's/.*\] //' | awk '{s+=$1} END {print s+0}')
+    failed=$(grep -aoE "^$prefix\[  FAILED  \] [0-9]+ test" "$1" | sed 's/.*\] //' | awk '{s+=$1} END {print s+0}')
 }
 
 run_config() {
@@ -102,8 +105,8 @@ run_config() {
         step ctest --preset "$preset" -V >"$log" 2>&1
     fi
     rc=$?
-    count_results "$log"
-    grep -aE '\[  FAILED  \] [A-Za-z]|tests passed|Failure|Timeout|\*\*\*' "$log" | head -n 40
+    count_results "$log" '[0-9]+: '
+    grep -aE '\[  FAILED  \] [A-Za-z]|tests passed|: Failure$|Timeout|\*\*\*' "$log" | head -n 40
     finish_config "$preset" "$rc" "$log"
 }
 

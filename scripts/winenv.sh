@@ -364,12 +364,12 @@ winenv_stop() {
     if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
         # Ends every Wine process of our prefix, then the server.
         timeout 20 wineserver -k >/dev/null 2>&1
-        _winenv_sweep_prefix
     fi
     [ -n "${_winenv_ws_pid:-}" ] && _winenv_end_pid "$_winenv_ws_pid"
     [ -n "${_winenv_xvfb_pid:-}" ] && _winenv_end_pid "$_winenv_xvfb_pid"
     [ -n "${_winenv_keeper_pid:-}" ] && _winenv_end_pid "$_winenv_keeper_pid"
     [ -n "${_winenv_pulse_pid:-}" ] && _winenv_end_pid "$_winenv_pulse_pid"
+    [ -n "${WINEPREFIX:-}" ] && _winenv_sweep_prefix
     if [ -n "${_winenv_tmp:-}" ] && [ -d "$_winenv_tmp" ]; then
         if [ -n "${MORLETT_WINENV_KEEP_LOGS:-}" ]; then
             _winenv_log "logs kept in $_winenv_tmp"

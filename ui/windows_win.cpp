@@ -4,6 +4,8 @@
 #include "ui_internal.h"
 #include "windows.h"
 
+#include "runtime/environment.h"
+
 #include <windows.h>
 
 #include <charconv>
@@ -56,16 +58,7 @@ struct ClassName {
 // folder only: a dwmapi.dll planted next to the program must never run with its rights.
 bool CompositionEnabled() {
     static const bool enabled = [] {
-        HMODULE dwm = LoadLibraryExW(L"dwmapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (!dwm && GetLastError() == ERROR_INVALID_PARAMETER) {
-            // Systems without the search flags: name the system folder ourselves.
-            wchar_t path[MAX_PATH];
-            UINT n = GetSystemDirectoryW(path, MAX_PATH - 12);
-            if (n > 0 && n < MAX_PATH - 12) {
-                std::memcpy(path + n, L"\\dwmapi.dll", sizeof L"\\dwmapi.dll");
-                dwm = LoadLibraryW(path);
-            }
-        }
+        auto dwm = static_cast<HMODULE>(SystemLibraryLoad(u"dwmapi.dll"));
         if (!dwm) return false;
         using Query = HRESULT(WINAPI*)(BOOL*);
         auto query = reinterpret_cast<Query>(

@@ -55,6 +55,8 @@ bool FindFirstEntry(const char16_t* name, bool* isDirectory, int64_t* size);
 bool FileAttributes(const char16_t* name, bool* isDirectory);
 intptr_t ShellOpen(const char16_t* verb, const char16_t* file, const char16_t* parameters,
                    const char16_t* directory);
+// A DLL of the system folder by file name, or null.
+void* SystemLibraryLoad(const char16_t* fileName);
 
 // Lower-cases text in place with the system's mapping for the user's language.
 void LowerCaseInPlace(char16_t* text, size_t length);

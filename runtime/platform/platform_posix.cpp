@@ -275,6 +275,10 @@ bool FileAttributes(const char16_t* name, bool* isDirectory) {
     return FindFirstEntry(name, isDirectory, &size);
 }
 
+void* SystemLibraryLoad(const char16_t*) {
+    return nullptr;
+}
+
 intptr_t ShellOpen(const char16_t*, const char16_t* file, const char16_t* parameters,
                    const char16_t* directory) {
     // Enough for tests: run file with the parameters as one argument, in directory, with the

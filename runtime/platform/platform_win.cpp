@@ -4,7 +4,8 @@
 #include <windows.h>
 
 #include <clocale>
-#include <mmsystem.h>
+#include <cstring>
+#include <cwchar>
 #include <shellapi.h>
 
 namespace platform {
@@ -143,7 +144,31 @@ void RaiseTimerResolution() {
         } state = {1, 0x4 /* ignore timer resolution */, 0};
         setInformation(GetCurrentProcess(), 4 /* ProcessPowerThrottling */, &state, sizeof state);
     }
-    timeBeginPeriod(1);
+    // winmm is no system-wide known library: imported statically, the loader would take a
+    // winmm.dll planted beside the program before our first line runs. So it is looked up
+    // here, in the system folder only.
+    using BeginPeriod = UINT(WINAPI*)(UINT);
+    if (HMODULE winmm = static_cast<HMODULE>(SystemLibraryLoad(u"winmm.dll")))
+        if (auto begin = reinterpret_cast<BeginPeriod>(
+                reinterpret_cast<void*>(GetProcAddress(winmm, "timeBeginPeriod"))))
+            begin(1);
+}
+
+void* SystemLibraryLoad(const char16_t* fileName) {
+    auto name = reinterpret_cast<const wchar_t*>(fileName);
+    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
+        // Systems without the search flags (Vista and 7 without their update): name the
+        // system folder ourselves.
+        wchar_t path[MAX_PATH];
+        size_t length = std::wcslen(name);
+        UINT n = GetSystemDirectoryW(path, MAX_PATH);
+        if (n == 0 || n + 1 + length >= MAX_PATH) return nullptr;
+        path[n] = L'\\';
+        std::memcpy(path + n + 1, name, (length + 1) * sizeof(wchar_t));
+        module = LoadLibraryW(path);
+    }
+    return module;
 }
 
 void Sleep(uint32_t milliseconds) {

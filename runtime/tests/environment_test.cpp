@@ -197,6 +197,26 @@ TEST(ShellRun, ReportsWhetherTheProgramStarted) {
     EXPECT_LE(ShellRun(u"", u"", u"", u""), 32) << "nothing to start";
 }
 
+TEST(SystemLibraryLoad, TakesOnlyTheSystemFolder) {
+    EXPECT_EQ(SystemLibraryLoad(nullptr), nullptr);
+    EXPECT_EQ(SystemLibraryLoad(u""), nullptr);
+    EXPECT_EQ(SystemLibraryLoad(u"no-such-library-here.dll"), nullptr);
+#ifdef _WIN32
+    EXPECT_NE(SystemLibraryLoad(u"winmm.dll"), nullptr);
+    // A library that exists only beside the program is not a system library.
+    ScratchMark mark;
+    std::u16string program = S(ProgramPath());
+    std::u16string folder = S(PathPart(program.c_str()));
+    fs::path planted = fs::path(std::wstring(folder.begin(), folder.end())) / "morlett-planted.dll";
+    fs::copy_file(fs::path(std::wstring(program.begin(), program.end())), planted,
+                  fs::copy_options::overwrite_existing);
+    EXPECT_EQ(SystemLibraryLoad(u"morlett-planted.dll"), nullptr);
+    fs::remove(planted);
+#else
+    EXPECT_EQ(SystemLibraryLoad(u"libc.so.6"), nullptr) << "no system libraries on POSIX";
+#endif
+}
+
 TEST(ProcessPaths, ProgramPathAndWorkingDirectory) {
     ScratchMark mark;
     std::u16string program = S(ProgramPath());
