@@ -15,16 +15,8 @@ int main() {
     RuntimeUse(SoundLibrary());
     RuntimeInit();
     if (!SoundSystemInitWith(SoundOutput::NoDevice, 48000, 2)) return 1;
-    struct Clip {
-        const char* name;
-        const uint8_t* image;
-        uint32_t size;
-    } clips[] = {{"WarningBeep", WarningBeep, sizeof WarningBeep},
-                 {"ReleaseChime", ReleaseChime, sizeof ReleaseChime},
-                 {"OnChime", OnChime, sizeof OnChime},
-                 {"OffChime", OffChime, sizeof OffChime}};
     std::printf("%-40s %10s\n", "operation", "us/call");
-    for (const Clip& clip : clips) {
+    for (const SoundClip& clip : SoundClips) {
         double us = TimePerCall<std::micro>(2000, [&](long) {
             if (!SoundLoadMemory(0, clip.image, clip.size)) std::abort();
         });

@@ -55,11 +55,6 @@ function(morlett_add_test_program name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   morlett_target_settings(${name})
-  # Tests may call an operation for its effect alone, as the application does with some
-  # status results: a note, not a broken build.
-  if(NOT MSVC)
-    target_compile_options(${name} PRIVATE -Wno-error=unused-result)
-  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} gtest)
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})

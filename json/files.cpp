@@ -1,6 +1,6 @@
 // Documents to and from UTF-8 files and memory.
 #include "json_internal.h"
-#include "json_platform.h"
+#include "json_system.h"
 #include "runtime/heap.h"
 
 #include <cstring>
@@ -9,73 +9,6 @@ namespace json_internal {
 
 int64_t gFailWritesAfter = -1;
 void (*gWriteObserver)(uint32_t bytes) = nullptr;
-
-size_t Utf8ToUtf16(const uint8_t* s, size_t length, char16_t* out) {
-    size_t i = 0, n = 0;
-    while (i < length) {
-        // Plain ASCII runs, eight bytes at a time where possible.
-        while (i + 8 <= length) {
-            uint64_t chunk;
-            std::memcpy(&chunk, s + i, 8);
-            if (chunk & 0x8080808080808080ull) break;
-            for (int k = 0; k < 8; ++k) out[n + k] = s[i + k];
-            i += 8;
-            n += 8;
-        }
-        if (i >= length) break;
-        uint8_t b = s[i];
-        if (b < 0x80) {
-            out[n++] = b;
-            ++i;
-            continue;
-        }
-        // The well-formed sequences; anything else is replaced, one U+FFFD for the longest
-        // start of a valid sequence (at least one byte).
-        int need;
-        uint8_t low = 0x80, high = 0xBF;
-        uint32_t c;
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-            c = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            c = b & 0x0F;
-            if (b == 0xE0) low = 0xA0;
-            if (b == 0xED) high = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            c = b & 0x07;
-            if (b == 0xF0) low = 0x90;
-            if (b == 0xF4) high = 0x8F;
-        } else {
-            out[n++] = 0xFFFD;
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        bool valid = true;
-        for (int k = 0; k < need; ++k, ++j) {
-            if (j >= length || s[j] < low || s[j] > high) {
-                valid = false;
-                break;
-            }
-            c = c << 6 | (s[j] & 0x3F);
-            low = 0x80;
-            high = 0xBF;
-        }
-        i = j;
-        if (!valid) {
-            out[n++] = 0xFFFD;
-        } else if (c >= 0x10000) {
-            c -= 0x10000;
-            out[n++] = char16_t(0xD800 + (c >> 10));
-            out[n++] = char16_t(0xDC00 + (c & 0x3FF));
-        } else {
-            out[n++] = char16_t(c);
-        }
-    }
-    return n;
-}
 
 } // namespace json_internal
 
@@ -98,7 +31,7 @@ bool FlushToFile(json_internal::Utf8Sink* sink) {
         target->written + size > json_internal::gFailWritesAfter)
         return false;
     uint32_t done = 0;
-    bool ok = json_platform::WriteBlock(target->file, sink->buffer, size, &done) && done == size;
+    bool ok = json_system::WriteBlock(target->file, sink->buffer, size, &done) && done == size;
     target->written += done;
     return ok;
 }
@@ -121,7 +54,7 @@ intptr_t JsonLoadFile(int64_t number, const char16_t* fileName, int32_t flags) {
     if (!fileName || !*fileName) return 0;
     uint8_t* bytes = nullptr;
     size_t size = 0;
-    if (!json_platform::ReadWholeFile(fileName, uint64_t(kLengthLimit), &bytes, &size)) return 0;
+    if (!json_system::ReadWholeFile(fileName, uint64_t(kLengthLimit), &bytes, &size)) return 0;
     intptr_t id = bytes ? JsonParseMemory(number, bytes, int64_t(size), flags) : 0;
     RuntimeFree(bytes);
     return id;
@@ -138,7 +71,7 @@ int JsonSaveFile(int64_t number, const char16_t* fileName, int32_t flags) {
     sink.buffer = static_cast<uint8_t*>(RuntimeAllocate(json_internal::Utf8Sink::Size));
     if (!sink.buffer) return 0;
     char16_t* temporary = nullptr;
-    target.file = json_platform::CreateTemporary(fileName, &temporary);
+    target.file = json_system::CreateTemporary(fileName, &temporary);
     if (!target.file) {
         RuntimeFree(sink.buffer);
         return 0;
@@ -146,9 +79,9 @@ int JsonSaveFile(int64_t number, const char16_t* fileName, int32_t flags) {
     bool ok = json_internal::WriteUtf8(root, sink, flags);
     if (ok && sink.fill > 0) ok = sink.flush(&sink);
     if (ok)
-        ok = json_platform::CommitTemporary(target.file, temporary, fileName);
+        ok = json_system::CommitTemporary(target.file, temporary, fileName);
     else
-        json_platform::DiscardTemporary(target.file, temporary);
+        json_system::DiscardTemporary(target.file, temporary);
     RuntimeFree(temporary);
     RuntimeFree(sink.buffer);
     return ok ? 1 : 0;

@@ -1,8 +1,8 @@
 // POSIX stand-ins for the file calls, so that the library can be tested natively.
-#include "json_platform.h"
+#include "json_system.h"
 
 #include "runtime/heap.h"
-#include "runtime/platform.h"
+#include "runtime/utf8.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace json_platform {
+namespace json_system {
 
 namespace {
 
@@ -35,7 +35,7 @@ int FileOf(void* file) {
 bool ReadWholeFile(const char16_t* name, uint64_t limit, uint8_t** bytes, size_t* size) {
     *bytes = nullptr;
     *size = 0;
-    int fd = open(platform::NarrowPath(name).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(Utf16ToUtf8(name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info;
     bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && uint64_t(info.st_size) <= limit;
@@ -67,8 +67,7 @@ bool ReadWholeFile(const char16_t* name, uint64_t limit, uint8_t** bytes, size_t
 void* CreateTemporary(const char16_t* name, char16_t** temporary) {
     *temporary = Copy16(name, u".tmp");
     if (!*temporary) return nullptr;
-    int fd = open(platform::NarrowPath(*temporary).c_str(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = open(Utf16ToUtf8(*temporary).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         RuntimeFree(*temporary);
         *temporary = nullptr;
@@ -89,17 +88,17 @@ bool WriteBlock(void* file, const void* data, uint32_t size, uint32_t* written) 
 }
 
 bool CommitTemporary(void* file, const char16_t* temporary, const char16_t* name) {
-    std::string from = platform::NarrowPath(temporary);
+    std::string from = Utf16ToUtf8(temporary);
     bool ok = fsync(FileOf(file)) == 0;
     ok = close(FileOf(file)) == 0 && ok;
-    ok = ok && rename(from.c_str(), platform::NarrowPath(name).c_str()) == 0;
+    ok = ok && rename(from.c_str(), Utf16ToUtf8(name).c_str()) == 0;
     if (!ok) unlink(from.c_str());
     return ok;
 }
 
 void DiscardTemporary(void* file, const char16_t* temporary) {
     close(FileOf(file));
-    unlink(platform::NarrowPath(temporary).c_str());
+    unlink(Utf16ToUtf8(temporary).c_str());
 }
 
 size_t CodePageToUtf16(const char* text, char16_t* out, size_t capacity) {
@@ -109,4 +108,4 @@ size_t CodePageToUtf16(const char* text, char16_t* out, size_t capacity) {
     return n;
 }
 
-} // namespace json_platform
+} // namespace json_system

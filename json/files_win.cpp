@@ -1,12 +1,12 @@
 // The file calls on Windows.
-#include "json_platform.h"
+#include "json_system.h"
 
 #include "runtime/heap.h"
 
 #include <cstring>
 #include <windows.h>
 
-namespace json_platform {
+namespace json_system {
 
 namespace {
 
@@ -103,4 +103,4 @@ size_t CodePageToUtf16(const char* text, char16_t* out, size_t capacity) {
     return size_t(n - 1);
 }
 
-} // namespace json_platform
+} // namespace json_system

@@ -1,15 +1,18 @@
 // The JSON library: value trees owned by numbered documents, the parser, the writer, the
 // mapping between records and JSON objects, and files.
+//
+// Threads: the document table has a lock, so documents may be created, looked up and freed
+// from any thread; a value tree itself has none and is used by one thread at a time. The
+// record of the last parse error is per thread. The library is started by JsonLibraryInit
+// (through RuntimeUse(JsonLibrary()) and RuntimeInit) before any document is made.
 #pragma once
 
-#include "runtime/containers.h"
 #include "runtime/objects.h"
+#include "runtime/record_fields.h"
 #include "runtime/runtime.h"
 
 #include <cstddef>
 #include <cstdint>
-
-// ---- Values ------------------------------------------------------------------------------
 
 enum JsonType : int32_t {
     JsonNull = 0,
@@ -25,101 +28,63 @@ constexpr int32_t JsonPrettyPrint = 1; // write: the indented layout
 constexpr int32_t JsonNoCase = 2;      // member names compared without regard to case
 constexpr int32_t JsonNoClear = 4;     // extract: keep the record's fields that have no member
 
-struct JsonElementList;
-struct JsonMemberTable;
-struct JsonChunk; // the blocks that a container's nodes are cut from
+struct JsonValue;  // a value: laid out at the bottom of this header
+struct JsonMember; // a member of an object: laid out at the bottom of this header
 
-// A zero-filled record is a JsonNull.
-struct JsonValue {
-    int32_t type;
-    uint16_t isDouble; // JsonNumber: the payload is a double (a JsonString uses it internally)
-    uint16_t flags;    // JsonNoCase; inherited by new elements and members
-    union {
-        char16_t* text; // JsonString; null is the empty string
-        int64_t integer;
-        double real;
-        int64_t boolean; // 0 or 1
-        JsonElementList* elements;
-        JsonMemberTable* members;
-    };
-};
-static_assert(sizeof(JsonValue) == 16);
+// ---- Values ------------------------------------------------------------------------------
+//
+// Every operation accepts a null value: setters and Clear then do nothing (the status ones
+// return false), getters return 0, null or an empty count. Operations meant for another
+// type (appending to a non-array, a member of a non-object) return null and change nothing.
 
-struct JsonElement {
-    JsonElement* next;
-    JsonElement* previous;
-    JsonValue value;
-};
-
-struct JsonElementList {
-    JsonElement* first;
-    JsonElement* last;
-    int64_t count;
-    JsonChunk* chunks;
-};
-
-// Objects keep their members in 64 chains, chosen by the hash of the name; the chains fix
-// the order in which members are enumerated and written (chain 0 to 63, newest first within
-// a chain). Only the heads of chains in use are stored, in chain order, so that small
-// objects stay small. Large objects add a lookup index on top, so that finding a name stays
-// cheap.
-constexpr int JsonChainCount = 64;
-constexpr int JsonFirstHeads = 4; // heads kept in the table itself
-
-struct JsonMember {
-    JsonMember* next;      // in its chain
-    JsonMember* indexNext; // in the lookup index
-    char16_t* name;        // own copy, NUL-terminated
-    uint32_t hash;         // of the name under the table's case rule
-    uint32_t nameLength;   // in UTF-16 units
-    JsonValue value;
-};
-
-struct JsonMemberTable {
-    uint64_t occupied;  // bit c is set while chain c holds members
-    JsonMember** heads; // the heads of the occupied chains, in chain order
-    int64_t count;
-    int32_t noCase;
-    uint16_t headCapacity;
-    uint16_t headsShared; // the heads lie in chunks (of this or an enclosing container)
-    uint32_t indexMask;   // index slots - 1, or 0 while there is no index
-    JsonMember** index;
-    JsonChunk* chunks;
-    JsonMember* firstHeads[JsonFirstHeads];
-};
-
-// The chain hash: h = h * 65599 + unit in unsigned 32 bits, units folded under noCase.
+// The chain hash of a member name: h = h * 65599 + unit in unsigned 32 bits, units folded
+// under noCase. A null name hashes to 0.
 uint32_t JsonNameHash(const char16_t* name, bool noCase);
 // The case folding of JsonNoCase, one UTF-16 unit to one: ASCII, Latin-1, Latin Extended-A,
-// Greek and Cyrillic capitals to their small letters.
+// Greek and Cyrillic capitals to their small letters; every other unit is itself.
 char16_t JsonFoldCase(char16_t unit);
 
+// Frees what the value holds and makes it a JsonNull; its JsonNoCase flag stays.
 void JsonValueClear(JsonValue* value);
+// Frees what the value holds and the value itself (a block from RuntimeAllocate).
 void JsonValueDestroy(JsonValue* value);
 void JsonSetNull(JsonValue* value);
+// Any non-zero b is true (stored as 1).
 void JsonSetBoolean(JsonValue* value, int64_t b);
 void JsonSetInteger(JsonValue* value, int64_t n);
 void JsonSetDouble(JsonValue* value, double x);
-// Copies text; null or empty leaves the payload null. False when memory is short (the value
-// is then an empty string).
-bool JsonSetString(JsonValue* value, const char16_t* text);
-bool JsonSetStringLength(JsonValue* value, const char16_t* text, size_t length);
-// An empty sequence or member table; false when memory is short (the value is then null).
-bool JsonSetArray(JsonValue* value);
-bool JsonSetObject(JsonValue* value);
+// Copies text (which may lie in the value's own string); null or empty leaves the payload
+// null. True on success; false for a null value, or when memory is short (the value is then
+// an empty string).
+[[nodiscard]] bool JsonSetString(JsonValue* value, const char16_t* text);
+[[nodiscard]] bool JsonSetStringLength(JsonValue* value, const char16_t* text, size_t length);
+// An empty sequence or member table (the latter with the value's case rule). True on
+// success; false for a null value, or when memory is short (the value is then null).
+[[nodiscard]] bool JsonSetArray(JsonValue* value);
+[[nodiscard]] bool JsonSetObject(JsonValue* value);
 
+// A new JsonNull element at the end; null when array is no array or memory is short.
 JsonValue* JsonArrayAppend(JsonValue* array);
+// The member's value, cleared to JsonNull when the name exists (it keeps its place), else
+// a new JsonNull member. A null name is the empty name. Null when object is no object or
+// memory is short.
 JsonValue* JsonObjectSetMember(JsonValue* object, const char16_t* name);
+// The member's value under the object's case rule, or null (also for a non-object).
 JsonValue* JsonObjectFind(const JsonValue* object, const char16_t* name);
+// 0 for a value of another type.
 int64_t JsonMemberCount(const JsonValue* object);
 int64_t JsonElementCount(const JsonValue* array);
 
-// Walking: elements in order; members in the enumeration order of the chains.
+// Walking: elements in order; members in the enumeration order of the chains (chain 0 to
+// 63, newest first within a chain; the writer uses the same order). Null past the end, for
+// a null argument or a value of another type.
 JsonValue* JsonArrayFirst(const JsonValue* array);
 JsonValue* JsonArrayNext(const JsonValue* element);
 JsonMember* JsonObjectFirstMember(const JsonValue* object);
 JsonMember* JsonObjectNextMember(const JsonValue* object, const JsonMember* member);
 
+// Numbers and booleans convert (a double is truncated toward zero; one outside the 64-bit
+// range, or not a number, gives INT64_MIN); every other type gives 0.
 int64_t JsonGetInteger(const JsonValue* value);
 double JsonGetDouble(const JsonValue* value);
 float JsonGetFloat(const JsonValue* value);
@@ -128,15 +93,22 @@ const char16_t* JsonGetString(const JsonValue* value);
 
 // ---- Documents ---------------------------------------------------------------------------
 
+// Start-up (creates the document table, registers the per-thread error record) and
+// shutdown (frees every document). Run on the main thread by the runtime frame.
 void JsonLibraryInit();
 void JsonLibraryShutdown();
 inline RuntimeLibrary JsonLibrary() {
     return {RuntimeLibraryId::Json, JsonLibraryInit, JsonLibraryShutdown};
 }
 
-// Non-zero (the document record's address) on success.
+// A new document whose root is a JsonNull (flags: JsonNoCase for its objects), replacing
+// any document under number (AnyNumber: a dynamic one). Non-zero (the document record's
+// address) on success; 0 when memory is short or the number is not accepted (negative
+// other than AnyNumber, or above ObjectNumberLimit).
 [[nodiscard]] intptr_t JsonCreate(int64_t number, int32_t flags = 0);
+// Frees the document and its tree; AnyNumber frees every document. No document: nothing.
 void JsonFree(int64_t number);
+// The document's root value, or null when there is no such document.
 JsonValue* JsonRoot(int64_t number);
 
 // ---- Parser ------------------------------------------------------------------------------
@@ -147,15 +119,16 @@ struct JsonErrorRecord {
     int32_t column;
 };
 
-// The calling thread's record of its last parse.
+// The calling thread's record of its last parse (never null).
 const JsonErrorRecord* JsonLastError();
 
 // Nesting deeper than this fails the parse ("Nesting too deep") instead of running out of
 // stack.
 constexpr int32_t JsonMaxDepth = 1000;
 
-// Parses text (null reads as empty) into document number; the document identifier on
-// success, 0 on failure (the error in JsonLastError, any earlier document kept).
+// Parses text (null reads as empty) into document number (flags: JsonNoCase); the document
+// identifier on success, 0 on failure (the error in JsonLastError, any earlier document
+// under the number kept).
 [[nodiscard]] intptr_t JsonParseText(int64_t number, const char16_t* text, int32_t flags = 0);
 
 // ---- Writer ------------------------------------------------------------------------------
@@ -168,21 +141,26 @@ struct JsonCharSink {
     void* context;
 };
 
-// 1 when every character was accepted, 0 when the sink refused one or the tree holds an
-// unknown type. Zero doubles are set to +0.0 on the way.
+// Writes value (a null value as null) starting at indent levels (JsonPrettyPrint: the
+// indented layout). 1 when every character was accepted, 0 when the sink refused one or the
+// tree holds an unknown type. Zero doubles are set to +0.0 on the way.
 [[nodiscard]] int JsonWriteValue(JsonValue* value, const JsonCharSink& sink, int32_t indent,
                                  int32_t flags);
 
 // ---- Files -------------------------------------------------------------------------------
 
 // UTF-8 bytes (invalid sequences read as U+FFFD, no byte-order mark skipped) parsed into
-// document number. Lengths beyond 0x7FFFFFFF bytes are refused.
+// document number, as JsonParseText. Null or empty bytes, and lengths beyond 0x7FFFFFFF
+// bytes, are refused (0) without a parse.
 [[nodiscard]] intptr_t JsonParseMemory(int64_t number, const void* bytes, int64_t length,
                                        int32_t flags = 0);
+// The whole file parsed as JsonParseMemory; 0 also for a null or empty name and when the
+// file cannot be read in full.
 [[nodiscard]] intptr_t JsonLoadFile(int64_t number, const char16_t* fileName, int32_t flags = 0);
 // Writes the document as UTF-8 into a file beside the target and then puts it in the
 // target's place, so the previous file stays whole until the new one is complete.
-// 1 on success, 0 on failure.
+// 1 on success, 0 on failure (no such document, a null or empty name, the file cannot
+// be written).
 [[nodiscard]] int JsonSaveFile(int64_t number, const char16_t* fileName, int32_t flags);
 
 // ---- Structure mapping -------------------------------------------------------------------
@@ -199,10 +177,22 @@ enum FieldKind : uint8_t {
     FieldStaticArray = 0xFE,
     FieldEnd = 0xFF,
 };
+// A field's type byte: the type code (TypeCode) in its low 6 bits, and TypePointerMark for a
+// field that holds a pointer to the value rather than the value.
+constexpr uint8_t TypeCodeMask = 0x3F;
 constexpr uint8_t TypePointerMark = 0x80;
 
+// Copies the members of object value into the record of size bytes that descriptor
+// describes. Unless flags has JsonNoClear, all size bytes are cleared first (strings and
+// containers released). A missing member or one of the wrong type leaves its field as it
+// is then; member names compare under the object's case rule. A null record does nothing;
+// a null value or descriptor, or a value that is no object, does only the clearing. Memory
+// shortage leaves fields as they were before the copy.
 void JsonExtractStructure(const JsonValue* value, void* structure, size_t size,
                           const StructureDescriptor* descriptor, int32_t flags);
+// Makes value an object with one member per described field of the record, in descriptor
+// order. A null value does nothing; a null record or descriptor leaves an empty object.
+// Memory shortage leaves members out or empty; nothing is reported.
 void JsonInsertStructure(JsonValue* value, const void* structure,
                          const StructureDescriptor* descriptor);
 
@@ -262,4 +252,37 @@ class StructureDescriptorBuilder {
     uint8_t bytes_[Capacity];
     size_t size_ = 0;
     bool overflow_ = false;
+};
+
+// ---- Types whose layout is public --------------------------------------------------------
+//
+// Callers declare values (a zero-filled JsonValue is a JsonNull) and read members while
+// walking an object; they change them only through the operations above.
+
+struct JsonElementList; // internal: an array's sequence
+struct JsonMemberTable; // internal: an object's member chains
+struct JsonChunk;       // internal: the blocks that a container's nodes are cut from
+
+struct JsonValue {
+    int32_t type;
+    uint16_t isDouble; // JsonNumber: the payload is a double
+    uint16_t flags;    // JsonNoCase, inherited by new elements and members; internal bits
+    union {
+        char16_t* text; // JsonString; null is the empty string
+        int64_t integer;
+        double real;
+        int64_t boolean; // 0 or 1
+        JsonElementList* elements;
+        JsonMemberTable* members;
+    };
+};
+static_assert(sizeof(JsonValue) == 16);
+
+struct JsonMember {
+    JsonMember* next;      // in its chain
+    JsonMember* indexNext; // in the lookup index
+    char16_t* name;        // own copy, NUL-terminated
+    uint32_t hash;         // of the name under the table's case rule
+    uint32_t nameLength;   // in UTF-16 units
+    JsonValue value;
 };

@@ -2,8 +2,45 @@
 #pragma once
 
 #include "json.h"
+#include "runtime/utf8.h"
 
 #include <cstdint>
+
+// ---- Layout of containers ----------------------------------------------------------------
+
+struct JsonElement {
+    JsonElement* next;
+    JsonElement* previous;
+    JsonValue value;
+};
+
+struct JsonElementList {
+    JsonElement* first;
+    JsonElement* last;
+    int64_t count;
+    JsonChunk* chunks;
+};
+
+// Objects keep their members in 64 chains, chosen by the hash of the name; the chains fix
+// the order in which members are enumerated and written (chain 0 to 63, newest first within
+// a chain). Only the heads of chains in use are stored, in chain order, so that small
+// objects stay small. Large objects add a lookup index on top, so that finding a name stays
+// cheap.
+constexpr int JsonChainCount = 64;
+constexpr int JsonFirstHeads = 4; // heads kept in the table itself
+
+struct JsonMemberTable {
+    uint64_t occupied;  // bit c is set while chain c holds members
+    JsonMember** heads; // the heads of the occupied chains, in chain order
+    int64_t count;
+    int32_t noCase;
+    uint16_t headCapacity;
+    uint16_t headsHome; // json_internal::HeadsHome: who owns the heads
+    uint32_t indexMask; // index slots - 1, or 0 while there is no index
+    JsonMember** index;
+    JsonChunk* chunks;
+    JsonMember* firstHeads[JsonFirstHeads];
+};
 
 namespace json_internal {
 
@@ -17,26 +54,49 @@ intptr_t StoreDocument(int64_t number, JsonValue* root);
 // JsonObjectSetMember with a name of length units (no terminator needed).
 JsonValue* SetMember(JsonValue* object, const char16_t* name, size_t length);
 
-// The parser's shortcuts: a new member or element whose value starts as a string (text of
-// textLength units), an empty object or an empty array, with the text or the container's
-// record in the same block as the member or element. Such a value is marked by isDouble ==
-// Embedded, and that part is not freed on its own. A repeated member name gets its value the
-// ordinary way.
+// ---- Ownership -------------------------------------------------------------------------
+
+// Bits of JsonValue::flags. The caller's bits (JsonNoCase) pass from a container to its new
+// elements and members; PayloadEmbedded is the value's own and is never inherited.
+constexpr uint16_t InheritedFlags = JsonNoCase;
+// The value's text or container record lies in the block of its member or element (the
+// parser's shortcut) and is not freed on its own: it goes with the container's chunks.
+constexpr uint16_t PayloadEmbedded = 0x8000;
+
+// Where the heads of a member table's chains live.
+enum HeadsHome : uint16_t {
+    HeadsInTable = 0, // firstHeads, inside the table
+    HeadsOnHeap = 1,  // a block of their own, freed with the table
+    HeadsInChunks = 2 // chunks of this or an enclosing container, freed with those
+};
+
+// ---- Building trees --------------------------------------------------------------------
+
+// What a new member or element starts as: null, or (the parser's shortcuts) a string (text
+// of length units), an empty object or an empty array, with the text or the container's
+// record in the same block as the member or element (marked PayloadEmbedded). A repeated
+// member name gets its value the ordinary way.
 enum class NewValue { Null, String, Object, Array };
-constexpr uint16_t Embedded = 2;
+struct ValueStart {
+    NewValue kind = NewValue::Null;
+    const char16_t* text = nullptr;
+    size_t length = 0;
+};
+
 // chunks: where the node comes from; null for the container's own chunks. A parse takes
 // every node of the tree from the chunks of the root's container, so that a document lies
 // in a few large blocks in the order it is read; a container changed afterwards uses its own
-// chunks, and what it held before stays until the root goes.
-JsonValue* SetMemberValue(JsonValue* object, const char16_t* name, size_t length, NewValue kind,
-                          const char16_t* text, size_t textLength, JsonChunk** chunks);
-JsonValue* AppendValue(JsonValue* array, NewValue kind, const char16_t* text, size_t length,
-                       JsonChunk** chunks);
+// chunks, and what it held before stays until the root goes. Null when memory is short or
+// the container is of another type.
+JsonValue* SetMemberValue(JsonValue* object, const char16_t* name, size_t length,
+                          const ValueStart& start, JsonChunk** chunks);
+JsonValue* AppendValue(JsonValue* array, const ValueStart& start, JsonChunk** chunks);
 
-// Decodes UTF-8 into UTF-16 as the system's conversion does: every maximal invalid
-// subsequence becomes U+FFFD. out needs room for length units (never more are written);
-// returns the number of units.
-size_t Utf8ToUtf16(const uint8_t* bytes, size_t length, char16_t* out);
+// The member-name hash of JsonNameHash over length units.
+uint32_t NameHash(const char16_t* name, size_t length, bool noCase);
+
+// The runtime's decoder, under the name the library has always used.
+using ::Utf8ToUtf16;
 
 // The save's sink: the writer's characters as UTF-8 in a 4096-byte buffer that is handed to
 // flush whenever it holds 4092 bytes or more before a character is added, so every block but
@@ -63,17 +123,13 @@ struct Utf8Sink {
         uint32_t first = v & 0xFFFF, second = v >> 16;
         if (first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF) {
             uint32_t c = 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
-            p[0] = uint8_t(0xF0 | c >> 18);
-            p[1] = uint8_t(0x80 | (c >> 12 & 0x3F));
-            p[2] = uint8_t(0x80 | (c >> 6 & 0x3F));
-            p[3] = uint8_t(0x80 | (c & 0x3F));
-            fill += 4;
+            fill += int32_t(Utf8Encode(c, p));
             return true;
         }
         // Only a surrogate carries a second unit; other values are one unit.
-        p = Unit(p, first);
-        if (second && first >= 0xD800 && first <= 0xDFFF) p = Unit(p, second);
-        fill = int32_t(p - buffer);
+        size_t n = Utf8Encode(first, p);
+        if (second && IsSurrogate(first)) n += Utf8Encode(second, p + n);
+        fill += int32_t(n);
         return true;
     }
 
@@ -90,22 +146,6 @@ struct Utf8Sink {
             n -= take;
         }
         return true;
-    }
-
-  private:
-    static uint8_t* Unit(uint8_t* p, uint32_t c) {
-        if (c < 0x80) {
-            *p++ = uint8_t(c);
-        } else if (c < 0x800) {
-            *p++ = uint8_t(0xC0 | c >> 6);
-            *p++ = uint8_t(0x80 | (c & 0x3F));
-        } else {
-            if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-            *p++ = uint8_t(0xE0 | c >> 12);
-            *p++ = uint8_t(0x80 | (c >> 6 & 0x3F));
-            *p++ = uint8_t(0x80 | (c & 0x3F));
-        }
-        return p;
     }
 };
 

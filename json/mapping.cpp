@@ -1,7 +1,8 @@
 // Records to JSON objects and back, guided by their structure descriptors.
 #include "json_internal.h"
-#include "json_platform.h"
+#include "json_system.h"
 
+#include "runtime/containers.h"
 #include "runtime/heap.h"
 #include "runtime/strings.h"
 
@@ -73,7 +74,7 @@ const uint8_t* ReadField(const uint8_t* p, Field* f) {
     }
     f->name = reinterpret_cast<const char*>(p);
     p = SkipText(p);
-    uint8_t code = f->type & 0x3F;
+    uint8_t code = f->type & TypeCodeMask;
     if (code == TypeStructure)
         f->nested = static_cast<const StructureDescriptor*>(ReadAddress(p));
     else if (code == TypeFixedString && !(f->type & TypePointerMark))
@@ -92,7 +93,7 @@ void MemberName(const char* name, char16_t* out, size_t capacity) {
     }
     if (n && narrow[n - 1] == '$') --n;
     narrow[n] = 0;
-    json_platform::CodePageToUtf16(narrow, out, capacity);
+    json_system::CodePageToUtf16(narrow, out, capacity);
 }
 
 template <class T> void Store(uint8_t* slot, T v) {
@@ -116,7 +117,7 @@ void ExtractScalar(const JsonValue* m, uint8_t* slot, uint8_t type,
         Store<int64_t>(slot, JsonGetInteger(m));
         return;
     }
-    switch (type & 0x3F) {
+    switch (type & TypeCodeMask) {
     case TypeInt8:
     case TypeUInt8:
         Store<uint8_t>(slot, uint8_t(JsonGetInteger(m)));
@@ -144,7 +145,8 @@ void ExtractScalar(const JsonValue* m, uint8_t* slot, uint8_t type,
         break;
     case TypeString:
         if (m->type == JsonString && m->text && *m->text)
-            reinterpret_cast<RuntimeString*>(slot)->Assign(m->text);
+            // Memory short: the field keeps its old text, as for a member of another type.
+            (void)reinterpret_cast<RuntimeString*>(slot)->Assign(m->text);
         break;
     case TypeFixedString:
         if (m->type == JsonString && m->text && *m->text && fixedBytes >= 2) {
@@ -166,7 +168,7 @@ void InsertScalar(JsonValue* out, const uint8_t* slot, uint8_t type,
         JsonSetInteger(out, Load<int64_t>(slot));
         return;
     }
-    switch (type & 0x3F) {
+    switch (type & TypeCodeMask) {
     case TypeInt8:
         JsonSetInteger(out, Load<int8_t>(slot));
         break;
@@ -197,7 +199,8 @@ void InsertScalar(JsonValue* out, const uint8_t* slot, uint8_t type,
         if (nested) JsonInsertStructure(out, slot, nested);
         break;
     case TypeString:
-        JsonSetString(out, Load<const char16_t*>(slot));
+        // Memory short: the member is an empty string (the value's own rule).
+        (void)JsonSetString(out, Load<const char16_t*>(slot));
         break;
     case TypeFixedString: {
         size_t room = fixedBytes > 0 ? size_t(fixedBytes) / 2 : 0, n = 0;
@@ -208,7 +211,7 @@ void InsertScalar(JsonValue* out, const uint8_t* slot, uint8_t type,
             n <= 256 ? small : static_cast<char16_t*>(RuntimeAllocate(n * sizeof(char16_t)));
         if (!units) break;
         std::memcpy(units, slot, n * sizeof(char16_t));
-        JsonSetStringLength(out, units, n);
+        (void)JsonSetStringLength(out, units, n); // memory short: an empty string
         if (units != small) RuntimeFree(units);
         break;
     }
@@ -392,7 +395,7 @@ void InsertFields(JsonValue* object, const uint8_t* structure,
             if (data)
                 BuildArray(m, 0, 0, static_cast<const uint8_t*>(data), f.nested);
             else
-                JsonSetArray(m);
+                (void)JsonSetArray(m); // memory short: the member stays null
             break;
         }
         default:
@@ -446,9 +449,9 @@ void StructureDescriptorBuilder::PutAddress(const void* address) {
 
 void StructureDescriptorBuilder::PutTail(uint8_t type, const StructureDescriptor* nested,
                                          int32_t fixedBytes) {
-    if ((type & 0x3F) == TypeStructure)
+    if ((type & TypeCodeMask) == TypeStructure)
         PutAddress(nested);
-    else if ((type & 0x3F) == TypeFixedString && !(type & TypePointerMark))
+    else if ((type & TypeCodeMask) == TypeFixedString && !(type & TypePointerMark))
         PutInt32(fixedBytes);
 }
 

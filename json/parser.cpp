@@ -2,12 +2,16 @@
 // first error recorded with its line and column in the thread's error record.
 #include "json_internal.h"
 #include "runtime/heap.h"
+#include "runtime/strings.h"
 
 #include <charconv>
 #include <cstring>
 #include <limits>
 
 namespace {
+
+// The white space of JSON between tokens; the line breaks also count lines for messages.
+constexpr char16_t kTab = 9, kLineFeed = 10, kCarriageReturn = 13, kSpace = 32;
 
 constexpr int32_t kTokenStep = 1024;
 
@@ -39,11 +43,11 @@ class Parser {
         }
         char16_t c = *at_;
         if (c) ++at_;
-        if (c == 13) {
+        if (c == kCarriageReturn) {
             ++line_;
             column_ = 0;
             afterCR_ = true;
-        } else if (c == 10) {
+        } else if (c == kLineFeed) {
             if (!afterCR_) {
                 ++line_;
                 column_ = 0;
@@ -61,7 +65,8 @@ class Parser {
     char16_t ReadNonBlank(bool endAllowed = false) {
         for (;;) {
             char16_t c = Read(endAllowed);
-            if (c != 9 && c != 10 && c != 13 && c != 32) return failed_ ? 0 : c;
+            if (c != kTab && c != kLineFeed && c != kCarriageReturn && c != kSpace)
+                return failed_ ? 0 : c;
         }
     }
 
@@ -323,7 +328,7 @@ class Parser {
         auto result = std::from_chars(narrow, narrow + length_, x, std::chars_format::general);
         if (result.ec == std::errc::result_out_of_range) {
             bool negative = narrow[0] == '-';
-            x = TooLarge(narrow + negative, narrow + length_)
+            x = DecimalAboveDoubleRange(narrow + negative, narrow + length_)
                     ? std::numeric_limits<double>::infinity()
                     : 0.0;
             if (negative) x = -x;
@@ -332,49 +337,16 @@ class Parser {
         return x;
     }
 
-    // Whether digits[.digits][e[+-]digits], out of the double range, lies above it: the
-    // decimal magnitude of its first non-zero digit plus the exponent decides.
-    static bool TooLarge(const char* p, const char* end) {
-        const char* q = p;
-        int64_t integerDigits = 0;
-        while (q < end && *q >= '0' && *q <= '9') ++q, ++integerDigits;
-        int64_t magnitude = 0, i = 0, fraction = 0;
-        bool found = false, point = false;
-        for (; p < end && *p != 'e' && *p != 'E'; ++p) {
-            if (*p == '.') {
-                point = true;
-                continue;
-            }
-            int64_t m = point ? -++fraction : integerDigits - 1 - i++;
-            if (*p != '0') {
-                magnitude = m;
-                found = true;
-                break;
-            }
-        }
-        if (!found) return false;
-        while (p < end && *p != 'e' && *p != 'E') ++p;
-        int64_t exponent = 0;
-        if (p < end) {
-            ++p;
-            bool negative = *p == '-';
-            if (*p == '+' || *p == '-') ++p;
-            for (; p < end && exponent < 100000; ++p) exponent = exponent * 10 + (*p - '0');
-            if (negative) exponent = -exponent;
-        }
-        return magnitude + exponent > 0;
-    }
-
     // The value starting with c as a new element of array (name null) or member of object:
     // a string's text or a container's record shares the new node's block.
     void ParseNew(char16_t c, JsonValue* container, const char16_t* name, size_t nameLength,
                   int32_t depth) {
         using json_internal::NewValue;
         auto add = [&](NewValue kind, const char16_t* text, size_t length) {
-            JsonValue* v = name
-                               ? json_internal::SetMemberValue(container, name, nameLength, kind,
-                                                               text, length, chunks_)
-                               : json_internal::AppendValue(container, kind, text, length, chunks_);
+            json_internal::ValueStart start{kind, text, length};
+            JsonValue* v =
+                name ? json_internal::SetMemberValue(container, name, nameLength, start, chunks_)
+                     : json_internal::AppendValue(container, start, chunks_);
             if (!v) Raise("Out of memory");
             return v;
         };
@@ -442,7 +414,7 @@ class Parser {
                 ParseNew(ReadNonBlank(), value, name, length, depth);
             } else {
                 JsonValue* member = json_internal::SetMemberValue(
-                    value, name, length, json_internal::NewValue::Null, nullptr, 0, chunks_);
+                    value, name, length, json_internal::ValueStart{}, chunks_);
                 if (!member) {
                     Raise("Out of memory");
                     return;

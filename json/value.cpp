@@ -1,5 +1,6 @@
 // Values, member tables, element sequences and the document table.
 #include "json_internal.h"
+#include "runtime/strings.h"
 
 #include "runtime/heap.h"
 #include "runtime/threads.h"
@@ -17,6 +18,8 @@ struct JsonChunk {
     uint64_t padding[2]; // keeps the data 16-byte aligned
 };
 static_assert(sizeof(JsonChunk) % 16 == 0);
+
+using namespace json_internal;
 
 namespace {
 
@@ -126,16 +129,20 @@ JsonMember* FindMember(const JsonMemberTable* table, const char16_t* name, size_
     return nullptr;
 }
 
+bool OwnsPayload(const JsonValue* value) {
+    return !(value->flags & PayloadEmbedded);
+}
+
 void FreeContent(JsonValue* value) {
     switch (value->type) {
     case JsonString:
-        if (value->isDouble != json_internal::Embedded) RuntimeFree(value->text);
+        if (OwnsPayload(value)) RuntimeFree(value->text);
         break;
     case JsonArray:
         if (JsonElementList* list = value->elements) {
             for (JsonElement* e = list->first; e; e = e->next) FreeContent(&e->value);
             ChunksFree(list->chunks);
-            if (value->isDouble != json_internal::Embedded) RuntimeFree(list);
+            if (OwnsPayload(value)) RuntimeFree(list);
         }
         break;
     case JsonObject:
@@ -144,13 +151,22 @@ void FreeContent(JsonValue* value) {
                 for (JsonMember* m = table->heads[h]; m; m = m->next) FreeContent(&m->value);
             ChunksFree(table->chunks);
             RuntimeFree(table->index);
-            if (table->heads != table->firstHeads && !table->headsShared) RuntimeFree(table->heads);
-            if (value->isDouble != json_internal::Embedded) RuntimeFree(table);
+            if (table->headsHome == HeadsOnHeap) RuntimeFree(table->heads);
+            if (OwnsPayload(value)) RuntimeFree(table);
         }
         break;
     default:
         break;
     }
+}
+
+// Makes value an object with the zero-filled table, under the value's case rule.
+void StartMemberTable(JsonValue* value, JsonMemberTable* table) {
+    table->noCase = (value->flags & JsonNoCase) != 0;
+    table->heads = table->firstHeads;
+    table->headCapacity = JsonFirstHeads;
+    value->type = JsonObject;
+    value->members = table;
 }
 
 } // namespace
@@ -175,21 +191,28 @@ char16_t JsonFoldCase(char16_t c) {
     return c;
 }
 
-uint32_t JsonNameHash(const char16_t* name, bool noCase) {
+uint32_t json_internal::NameHash(const char16_t* name, size_t length, bool noCase) {
+    constexpr uint32_t kMultiplier = 65599;
     uint32_t h = 0;
-    if (!name) return 0;
     if (noCase)
-        for (; *name; ++name) h = h * 65599u + JsonFoldCase(*name);
+        for (size_t i = 0; i < length; ++i) h = h * kMultiplier + JsonFoldCase(name[i]);
     else
-        for (; *name; ++name) h = h * 65599u + *name;
+        for (size_t i = 0; i < length; ++i) h = h * kMultiplier + name[i];
     return h;
+}
+
+uint32_t JsonNameHash(const char16_t* name, bool noCase) {
+    size_t length = 0;
+    if (name)
+        while (name[length]) ++length;
+    return NameHash(name, length, noCase);
 }
 
 // ---- Values ------------------------------------------------------------------------------
 
 void JsonValueClear(JsonValue* value) {
     if (!value) return;
-    uint16_t flags = value->flags;
+    uint16_t flags = value->flags & InheritedFlags;
     FreeContent(value);
     std::memset(value, 0, sizeof *value);
     value->flags = flags;
@@ -266,23 +289,17 @@ bool JsonSetObject(JsonValue* value) {
     JsonValueClear(value);
     auto* table = static_cast<JsonMemberTable*>(RuntimeAllocate(sizeof(JsonMemberTable)));
     if (!table) return false;
-    table->noCase = value->flags != 0;
-    table->heads = table->firstHeads;
-    table->headCapacity = JsonFirstHeads;
-    value->type = JsonObject;
-    value->members = table;
+    StartMemberTable(value, table);
     return true;
 }
 
 namespace {
 
-using json_internal::NewValue;
-
 // Room in a new member's or element's block for what its value starts with.
-size_t ExtraBytes(NewValue kind, size_t textLength) {
-    switch (kind) {
+size_t ExtraBytes(const ValueStart& start) {
+    switch (start.kind) {
     case NewValue::String:
-        return textLength ? (textLength + 1) * sizeof(char16_t) : 0;
+        return start.length ? (start.length + 1) * sizeof(char16_t) : 0;
     case NewValue::Object:
         return sizeof(JsonMemberTable) + 8;
     case NewValue::Array:
@@ -293,27 +310,22 @@ size_t ExtraBytes(NewValue kind, size_t textLength) {
 }
 
 // Starts a new value in the block of its element or member (at is the free room there);
-// value->flags are already set. Such a text or container record is marked Embedded and is
-// not freed on its own.
-void Embed(JsonValue* value, char* at, NewValue kind, const char16_t* text, size_t length) {
+// the inherited flags are already set. The text or container record is marked
+// PayloadEmbedded, so that it is not freed on its own.
+void Embed(JsonValue* value, char* at, const ValueStart& start) {
     // Records go to the next multiple of 8 (ExtraBytes allows for it); texts need only 2.
-    if (kind == NewValue::Object || kind == NewValue::Array)
+    if (start.kind == NewValue::Object || start.kind == NewValue::Array)
         at = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(at) + 7) & ~uintptr_t{7});
-    switch (kind) {
+    switch (start.kind) {
     case NewValue::String:
         value->type = JsonString;
-        if (!length) return;
-        std::memcpy(at, text, length * sizeof(char16_t));
-        reinterpret_cast<char16_t*>(at)[length] = 0;
+        if (!start.length) return;
+        std::memcpy(at, start.text, start.length * sizeof(char16_t));
+        reinterpret_cast<char16_t*>(at)[start.length] = 0;
         value->text = reinterpret_cast<char16_t*>(at);
         break;
     case NewValue::Object: {
-        auto* table = reinterpret_cast<JsonMemberTable*>(at);
-        table->noCase = value->flags != 0;
-        table->heads = table->firstHeads;
-        table->headCapacity = JsonFirstHeads;
-        value->type = JsonObject;
-        value->members = table;
+        StartMemberTable(value, reinterpret_cast<JsonMemberTable*>(at));
         break;
     }
     case NewValue::Array:
@@ -323,38 +335,97 @@ void Embed(JsonValue* value, char* at, NewValue kind, const char16_t* text, size
     default:
         return;
     }
-    value->isDouble = json_internal::Embedded;
+    value->flags |= PayloadEmbedded;
 }
 
-// The same for a member that already existed (its value just cleared).
-bool Start(JsonValue* value, NewValue kind, const char16_t* text, size_t length) {
-    switch (kind) {
+// The same for a member that already existed: its value is cleared and started the
+// ordinary way, with a payload of its own.
+JsonValue* Restart(JsonMember* m, const JsonValue* object, const ValueStart& start) {
+    JsonValueClear(&m->value);
+    m->value.flags = object->flags & InheritedFlags;
+    bool ok = true;
+    switch (start.kind) {
     case NewValue::String:
-        return JsonSetStringLength(value, text, length);
+        ok = JsonSetStringLength(&m->value, start.text, start.length);
+        break;
     case NewValue::Object:
-        return JsonSetObject(value);
+        ok = JsonSetObject(&m->value);
+        break;
     case NewValue::Array:
-        return JsonSetArray(value);
+        ok = JsonSetArray(&m->value);
+        break;
     default:
-        return true;
+        break;
+    }
+    return ok ? &m->value : nullptr;
+}
+
+// Makes room for one more chain head. While a parse fills the object (chunks are not the
+// table's own) the heads move into the parse's chunks; otherwise they get a heap block.
+bool GrowHeads(JsonMemberTable* table, JsonChunk** chunks) {
+    uint32_t capacity = table->headCapacity * 4u < uint32_t(JsonChainCount)
+                            ? table->headCapacity * 4u
+                            : uint32_t(JsonChainCount);
+    size_t bytes = capacity * sizeof(JsonMember*);
+    bool toChunks = chunks != &table->chunks;
+    bool onHeap = table->headsHome == HeadsOnHeap;
+    JsonMember** heads;
+    if (toChunks)
+        heads = static_cast<JsonMember**>(ChunkAllocate(chunks, bytes));
+    else if (onHeap)
+        heads = static_cast<JsonMember**>(RuntimeReallocate(table->heads, bytes));
+    else
+        heads = static_cast<JsonMember**>(RuntimeAllocate(bytes));
+    if (!heads) return false;
+    if (toChunks || !onHeap)
+        std::memcpy(heads, table->heads, table->headCapacity * sizeof(JsonMember*));
+    if (toChunks && onHeap) RuntimeFree(table->heads);
+    table->heads = heads;
+    table->headCapacity = uint16_t(capacity);
+    table->headsHome = toChunks ? HeadsInChunks : HeadsOnHeap;
+    return true;
+}
+
+// Puts a new member at the head of chain c (opening the chain when it is new) and into the
+// lookup index, growing the index to about one member per slot. Should memory for a larger
+// index be short, lookups just get slower.
+void Link(JsonMemberTable* table, JsonMember* m, uint32_t c) {
+    int slot = HeadSlot(table, c);
+    if (!(table->occupied >> c & 1)) {
+        std::memmove(table->heads + slot + 1, table->heads + slot,
+                     size_t(UsedChains(table) - slot) * sizeof(JsonMember*));
+        table->heads[slot] = nullptr;
+        table->occupied |= uint64_t{1} << c;
+    }
+    m->next = table->heads[slot];
+    table->heads[slot] = m;
+    ++table->count;
+    if (table->index) {
+        uint32_t s = IndexSlot(m->hash, table->indexMask);
+        m->indexNext = table->index[s];
+        table->index[s] = m;
+    }
+    if (table->count >= kIndexFrom && uint64_t(table->count) > uint64_t(table->indexMask) + 1) {
+        uint64_t slots = 64;
+        while (slots < uint64_t(table->count) * 2) slots *= 2;
+        if (slots <= (uint64_t{1} << 31)) RebuildIndex(table, uint32_t(slots));
     }
 }
 
 } // namespace
 
 JsonValue* JsonArrayAppend(JsonValue* array) {
-    return json_internal::AppendValue(array, NewValue::Null, nullptr, 0, nullptr);
+    return AppendValue(array, ValueStart{}, nullptr);
 }
 
-JsonValue* json_internal::AppendValue(JsonValue* array, NewValue kind, const char16_t* text,
-                                      size_t length, JsonChunk** chunks) {
+JsonValue* json_internal::AppendValue(JsonValue* array, const ValueStart& start,
+                                      JsonChunk** chunks) {
     if (!array || array->type != JsonArray || !array->elements) return nullptr;
-    auto* e =
-        static_cast<JsonElement*>(ChunkAllocate(chunks ? chunks : &array->elements->chunks,
-                                                sizeof(JsonElement) + ExtraBytes(kind, length)));
+    auto* e = static_cast<JsonElement*>(ChunkAllocate(chunks ? chunks : &array->elements->chunks,
+                                                      sizeof(JsonElement) + ExtraBytes(start)));
     if (!e) return nullptr;
-    e->value.flags = array->flags;
-    Embed(&e->value, reinterpret_cast<char*>(e + 1), kind, text, length);
+    e->value.flags = array->flags & InheritedFlags;
+    Embed(&e->value, reinterpret_cast<char*>(e + 1), start);
     JsonElementList* list = array->elements;
     e->previous = list->last;
     if (list->last)
@@ -366,95 +437,40 @@ JsonValue* json_internal::AppendValue(JsonValue* array, NewValue kind, const cha
     return &e->value;
 }
 
-namespace {
-
-uint32_t HashOf(const char16_t* name, size_t length, bool noCase) {
-    uint32_t h = 0;
-    if (noCase)
-        for (size_t i = 0; i < length; ++i) h = h * 65599u + JsonFoldCase(name[i]);
-    else
-        for (size_t i = 0; i < length; ++i) h = h * 65599u + name[i];
-    return h;
-}
-
-} // namespace
-
 JsonValue* JsonObjectSetMember(JsonValue* object, const char16_t* name) {
     if (!name) name = u"";
     size_t length = 0;
     while (name[length]) ++length;
-    return json_internal::SetMember(object, name, length);
+    return SetMember(object, name, length);
 }
 
 JsonValue* json_internal::SetMember(JsonValue* object, const char16_t* name, size_t length) {
-    return SetMemberValue(object, name, length, NewValue::Null, nullptr, 0, nullptr);
+    return SetMemberValue(object, name, length, ValueStart{}, nullptr);
 }
 
 JsonValue* json_internal::SetMemberValue(JsonValue* object, const char16_t* name, size_t length,
-                                         NewValue kind, const char16_t* text, size_t textLength,
-                                         JsonChunk** chunks) {
+                                         const ValueStart& start, JsonChunk** chunks) {
     if (!object || object->type != JsonObject || !object->members) return nullptr;
     JsonMemberTable* table = object->members;
-    uint32_t hash = HashOf(name, length, table->noCase != 0);
-    if (JsonMember* m = FindMember(table, name, length, hash)) {
-        JsonValueClear(&m->value);
-        m->value.flags = object->flags;
-        if (!Start(&m->value, kind, text, textLength)) return nullptr;
-        return &m->value;
-    }
+    uint32_t hash = NameHash(name, length, table->noCase != 0);
+    if (JsonMember* m = FindMember(table, name, length, hash)) return Restart(m, object, start);
     if (length > UINT32_MAX) return nullptr;
-    uint32_t c = hash % JsonChainCount;
-    int slot = HeadSlot(table, c);
-    bool newChain = !(table->occupied >> c & 1);
     if (!chunks) chunks = &table->chunks;
-    if (newChain && uint32_t(UsedChains(table)) == table->headCapacity) {
-        // More heads: from the chunks while a parse fills the object, else on their own.
-        uint32_t capacity = table->headCapacity * 4 < 64 ? table->headCapacity * 4 : 64;
-        size_t bytes = capacity * sizeof(JsonMember*);
-        bool own = table->heads != table->firstHeads && !table->headsShared;
-        bool shared = chunks != &table->chunks;
-        auto** heads = static_cast<JsonMember**>(shared ? ChunkAllocate(chunks, bytes)
-                                                 : own  ? RuntimeReallocate(table->heads, bytes)
-                                                        : RuntimeAllocate(bytes));
-        if (!heads) return nullptr;
-        if (!own || shared)
-            std::memcpy(heads, table->heads, table->headCapacity * sizeof(JsonMember*));
-        if (own && shared) RuntimeFree(table->heads);
-        table->heads = heads;
-        table->headCapacity = uint16_t(capacity);
-        table->headsShared = shared;
-    }
-    auto* m = static_cast<JsonMember*>(ChunkAllocate(chunks, sizeof(JsonMember) +
-                                                                 (length + 1) * sizeof(char16_t) +
-                                                                 ExtraBytes(kind, textLength)));
+    uint32_t c = hash % JsonChainCount;
+    bool newChain = !(table->occupied >> c & 1);
+    if (newChain && uint32_t(UsedChains(table)) == table->headCapacity && !GrowHeads(table, chunks))
+        return nullptr;
+    size_t nameBytes = (length + 1) * sizeof(char16_t);
+    auto* m = static_cast<JsonMember*>(
+        ChunkAllocate(chunks, sizeof(JsonMember) + nameBytes + ExtraBytes(start)));
     if (!m) return nullptr;
     m->name = reinterpret_cast<char16_t*>(m + 1);
     if (length) std::memcpy(m->name, name, length * sizeof(char16_t));
     m->hash = hash;
     m->nameLength = uint32_t(length);
-    m->value.flags = object->flags;
-    Embed(&m->value, reinterpret_cast<char*>(m->name + length + 1), kind, text, textLength);
-    if (newChain) {
-        std::memmove(table->heads + slot + 1, table->heads + slot,
-                     size_t(UsedChains(table) - slot) * sizeof(JsonMember*));
-        table->heads[slot] = nullptr;
-        table->occupied |= uint64_t{1} << c;
-    }
-    m->next = table->heads[slot];
-    table->heads[slot] = m;
-    ++table->count;
-    if (table->index) {
-        uint32_t s = IndexSlot(hash, table->indexMask);
-        m->indexNext = table->index[s];
-        table->index[s] = m;
-    }
-    // Keep the index at most about one member per slot. Should memory for a larger index
-    // be short, lookups just get slower.
-    if (table->count >= kIndexFrom && uint64_t(table->count) > uint64_t(table->indexMask) + 1) {
-        uint64_t slots = 64;
-        while (slots < uint64_t(table->count) * 2) slots *= 2;
-        if (slots <= (uint64_t{1} << 31)) RebuildIndex(table, uint32_t(slots));
-    }
+    m->value.flags = object->flags & InheritedFlags;
+    Embed(&m->value, reinterpret_cast<char*>(m->name + length + 1), start);
+    Link(table, m, c);
     return &m->value;
 }
 
@@ -463,7 +479,7 @@ JsonValue* JsonObjectFind(const JsonValue* object, const char16_t* name) {
     if (!name) name = u"";
     size_t length = 0;
     while (name[length]) ++length;
-    uint32_t hash = HashOf(name, length, object->members->noCase != 0);
+    uint32_t hash = NameHash(name, length, object->members->noCase != 0);
     JsonMember* m = FindMember(object->members, name, length, hash);
     return m ? &m->value : nullptr;
 }
@@ -508,7 +524,7 @@ int64_t JsonGetInteger(const JsonValue* value) {
     if (value->type != JsonNumber) return 0;
     if (!value->isDouble) return value->integer;
     double x = value->real;
-    if (!(x >= -9223372036854775808.0 && x < 9223372036854775808.0)) return INT64_MIN;
+    if (!DoubleFitsInt64(x)) return INT64_MIN;
     return static_cast<int64_t>(x);
 }
 
@@ -566,13 +582,13 @@ void JsonLibraryShutdown() {
 }
 
 const JsonErrorRecord* JsonLastError() {
-    return json_internal::ErrorRecord();
+    return ErrorRecord();
 }
 
 intptr_t JsonCreate(int64_t number, int32_t flags) {
     auto* root = static_cast<JsonValue*>(RuntimeAllocate(sizeof(JsonValue)));
     if (!root) return 0;
-    intptr_t id = json_internal::StoreDocument(number, root);
+    intptr_t id = StoreDocument(number, root);
     if (!id) {
         RuntimeFree(root);
         return 0;

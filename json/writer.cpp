@@ -1,6 +1,7 @@
 // The writer: a value tree as JSON text, compact or indented, one character at a time into
 // a sink.
 #include "json_internal.h"
+#include "runtime/strings.h"
 
 #include <charconv>
 #include <cmath>
@@ -119,13 +120,10 @@ size_t FormatDoubleFast(double x, char* out) {
 // wrapped 64-bit integer; it takes the exponent form instead, so that it reads back as the
 // same double.
 size_t FormatDouble(double x, char* buffer) {
-    if (size_t length = FormatDoubleFast(x, buffer);
-        length && (x >= -9223372036854775808.0 && x < 9223372036854775808.0))
-        return length;
+    if (size_t length = FormatDoubleFast(x, buffer); length && DoubleFitsInt64(x)) return length;
     auto r = std::to_chars(buffer, buffer + kNumberBuffer - 1, x, std::chars_format::general, 32);
     size_t length = size_t(r.ptr - buffer);
-    if ((x >= -9223372036854775808.0 && x < 9223372036854775808.0) ||
-        std::memchr(buffer, '.', length) || std::memchr(buffer, 'e', length))
+    if (DoubleFitsInt64(x) || std::memchr(buffer, '.', length) || std::memchr(buffer, 'e', length))
         return length;
     r = std::to_chars(buffer, buffer + kNumberBuffer - 1, x, std::chars_format::scientific, 31);
     char* e = static_cast<char*>(std::memchr(buffer, 'e', size_t(r.ptr - buffer)));

@@ -44,6 +44,10 @@ int64_t ElapsedMs() {
     return (gTime->counter() - base) / perMs;
 }
 
+uint32_t SystemTickCount() {
+    return platform::TickCount();
+}
+
 void SleepMs(uint32_t milliseconds) {
     if (!gResolutionRaised.exchange(true, std::memory_order_relaxed))
         platform::RaiseTimerResolution();

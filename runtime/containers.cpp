@@ -10,7 +10,7 @@ namespace {
 // Releases what one element owns: the text of a string element, the fields of a record.
 void ReleaseElement(void* element, int32_t type, const DynamicFieldTable* fields) {
     if (type == TypeString)
-        static_cast<RuntimeString*>(element)->Assign(nullptr);
+        (void)static_cast<RuntimeString*>(element)->Assign(nullptr); // frees: cannot fail
     else if (fields)
         StructureRelease(element, fields);
 }
@@ -58,7 +58,7 @@ void StructureRelease(void* structure, const DynamicFieldTable* table) {
             char* at = static_cast<char*>(structure) + f.offset + int64_t(k) * f.stride;
             switch (f.kind) {
             case DynamicFieldKind::String:
-                reinterpret_cast<RuntimeString*>(at)->Assign(nullptr);
+                (void)reinterpret_cast<RuntimeString*>(at)->Assign(nullptr); // frees: cannot fail
                 break;
             case DynamicFieldKind::List:
                 RuntimeListFree(*reinterpret_cast<RuntimeList**>(at));

@@ -1,64 +1,15 @@
-// Containers that records can hold (lists, maps, multi-dimensional arrays) and the release
-// of a record's memory-owning fields. Element types use the structure type codes below; the
-// JSON library maps records holding these containers to and from JSON.
+// Containers that records can hold: lists, maps and multi-dimensional arrays. Element types
+// are the type codes of record_fields.h; the JSON library maps records holding these
+// containers to and from JSON. A container is used by one thread at a time: none of them
+// locks. Every operation accepts a null container (or element): it then does nothing and
+// returns null, 0, false or, for a key, the empty text. Creation returns null when memory
+// is short or elementSize is negative.
 #pragma once
+
+#include "record_fields.h"
 
 #include <cstddef>
 #include <cstdint>
-
-// Type codes of record fields and container elements.
-enum TypeCode : uint8_t {
-    TypeInt8 = 1,
-    TypeInt16 = 3,
-    TypeInt32 = 5,
-    TypeStructure = 7,    // a nested record
-    TypeString = 8,       // a RuntimeString (one pointer)
-    TypeFloat = 9,        // 32-bit float
-    TypeFixedString = 10, // UTF-16 units stored in the record itself
-    TypeChar = 11,        // one UTF-16 unit
-    TypeDouble = 12,
-    TypeInt64 = 13,
-    TypeIntPtr = 21, // signed integer of pointer width
-    TypeUInt8 = 24,
-    TypeUInt16 = 25,
-};
-
-struct DynamicFieldTable;
-
-// ---- Fields that own memory --------------------------------------------------------------
-
-enum class DynamicFieldKind : uint8_t {
-    String,    // RuntimeString
-    List,      // RuntimeList*
-    Map,       // RuntimeMap*
-    Array,     // data pointer of a RuntimeArray
-    Structure, // nested record (or static array of records) with such fields inside
-};
-
-struct DynamicField {
-    DynamicFieldKind kind;
-    int32_t offset;
-    int32_t count;  // elements of a static array; 1 for a single field
-    int32_t stride; // bytes between static array elements
-    // Containers: what they hold, and how many dimensions an array has.
-    int32_t elementType;
-    int32_t elementSize;
-    int32_t dimensions;
-    // Structure: the nested record's own table. Containers: the table of their elements
-    // when these are records that own memory.
-    const DynamicFieldTable* elementFields;
-};
-
-struct DynamicFieldTable {
-    const DynamicField* fields;
-    int32_t count;
-};
-
-// Releases every string and container of the record listed in table, sets all size bytes
-// to 0 and creates the table's containers again, empty. A null table just zero-fills.
-void StructureClear(void* structure, size_t size, const DynamicFieldTable* table);
-// Releases the strings and containers only (the record is about to go away).
-void StructureRelease(void* structure, const DynamicFieldTable* table);
 
 // ---- Lists -------------------------------------------------------------------------------
 
@@ -113,6 +64,7 @@ int32_t RuntimeMapElementSize(const RuntimeMap* map);
 // non-null while the array exists, also with no element at all.
 constexpr int32_t RuntimeArrayMaxDimensions = 8;
 
+// Null also for dimensions outside 1..RuntimeArrayMaxDimensions or a negative size.
 void* RuntimeArrayCreate(int32_t elementType, int32_t elementSize, int32_t dimensions,
                          const int64_t* sizes, const DynamicFieldTable* elementFields = nullptr);
 // Gives the array new sizes (one per dimension), zero-filled; the old elements are

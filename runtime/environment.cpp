@@ -7,6 +7,8 @@
 namespace {
 
 constexpr size_t kMaxPath = 260;
+// The shell's own result for "out of memory or resources".
+constexpr intptr_t kShellOutOfMemory = 0;
 
 int64_t gCursorOffset = -1;
 RuntimeString* gCommandLineOverride = nullptr;
@@ -121,7 +123,10 @@ int64_t FileSizeOf(const char16_t* name) {
     if (!name || !*name) return -1;
     char16_t buffer[kMaxPath];
     size_t length = 0;
-    while (name[length] && length < kMaxPath - 1) {
+    while (name[length]) {
+        // A name that does not fit names nothing we can look at; cut short, it would name
+        // some other file or folder.
+        if (length == kMaxPath - 1) return -1;
         buffer[length] = name[length];
         ++length;
     }
@@ -153,7 +158,8 @@ int64_t FileSizeOf(const char16_t* name) {
 intptr_t ShellRun(const char16_t* file, const char16_t* parameters, const char16_t* directory,
                   const char16_t* verb) {
     // Own copies: the arguments may be temporaries that the next string operation moves.
-    RuntimeString f(file ? file : u""), p(parameters ? parameters : u""),
-        d(directory ? directory : u""), v(verb ? verb : u"");
+    RuntimeString f, p, d, v;
+    if (!f.Assign(file) || !p.Assign(parameters) || !d.Assign(directory) || !v.Assign(verb))
+        return kShellOutOfMemory;
     return platform::ShellOpen(v.Text(), f.Text(), p.Text(), d.Text());
 }

@@ -1,8 +1,18 @@
 #include "heap.h"
 
+#include "heap_internal.h"
 #include "platform.h"
 
+#include <atomic>
+
 namespace {
+
+std::atomic<int64_t> gAllocationsLeft{-1}; // the test hook; negative: no limit
+
+bool AllocationAllowed() {
+    if (gAllocationsLeft.load(std::memory_order_relaxed) < 0) return true;
+    return gAllocationsLeft.fetch_sub(1, std::memory_order_relaxed) > 0;
+}
 
 void* gRuntimeHeap = nullptr;
 void* gMemoryHeap = nullptr;
@@ -42,12 +52,18 @@ void* StringHeap() {
     return gStringHeap;
 }
 
+void HeapFailAllocationsAfter(int64_t after) {
+    gAllocationsLeft.store(after < 0 ? -1 : after, std::memory_order_relaxed);
+}
+
 void* RuntimeAllocate(size_t size) {
+    if (!AllocationAllowed()) return nullptr;
     return platform::HeapAllocate(RuntimeHeap(), size, true);
 }
 
 void* RuntimeReallocate(void* block, size_t size) {
     if (!block) return RuntimeAllocate(size);
+    if (!AllocationAllowed()) return nullptr;
     return platform::HeapReallocate(RuntimeHeap(), block, size, true);
 }
 

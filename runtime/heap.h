@@ -1,4 +1,5 @@
-// The bottom of the runtime: its private heaps and allocation from them.
+// The bottom of the runtime: its private heaps and allocation from them. Allocation and
+// freeing are thread-safe; creating and destroying the heaps belong to the runtime frame.
 #pragma once
 
 #include <cstddef>
@@ -9,9 +10,12 @@ void* RuntimeHeap();
 void* MemoryHeap();
 void* StringHeap();
 
-// Allocations from the runtime heap (zero-filled). RuntimeFree(nullptr) does nothing.
+// Allocations from the runtime heap (zero-filled); null when memory is short.
+// RuntimeFree(nullptr) does nothing.
 void* RuntimeAllocate(size_t size);
-void* RuntimeReallocate(void* block, size_t size); // new bytes zero-filled
+// Resizes block (null: a new allocation); the new bytes are zero-filled. Null when memory
+// is short, the block then unchanged.
+void* RuntimeReallocate(void* block, size_t size);
 void RuntimeFree(void* block);
 
 // For the runtime frame: creates the heaps (the first allocation does so too), and at

@@ -1,5 +1,9 @@
 // Numbered object tables: every library's objects are numbered from 0 by the caller, or
 // created dynamically with AnyNumber, for which the library hands out an identifier.
+//
+// Every table has its own lock, so every operation may be called from any thread; a null
+// table makes each of them do nothing (returning null where a record is the answer). The records
+// themselves are not locked: the library that owns the table says who may change one.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +17,7 @@ using ObjectReleaseProcedure = void (*)(int64_t number);
 
 // Creates a table whose records are recordSize bytes (at least 8: the first 64-bit word is
 // the object's native handle, and a record is live exactly while that word is non-zero).
+// The numbered part grows in steps of step records (at least 1). Null when memory is short.
 ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t step, ObjectReleaseProcedure release);
 
 // Returns the zero-filled record for number, destroying the object that held the number

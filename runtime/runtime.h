@@ -29,7 +29,11 @@ struct RuntimeLibrary {
     void (*release)(); // run by RuntimeShutdown in shutdown order; may be null
 };
 
-// Registers a library's steps; call before RuntimeInit. Registering an id again replaces it.
+// Everything here belongs to the main thread: RuntimeUse and RuntimeInit at start-up,
+// before any other thread exists, RuntimeShutdown at the end.
+
+// Registers a library's steps; call before RuntimeInit. Registering an id again replaces it;
+// an id outside the enumeration is ignored.
 void RuntimeUse(const RuntimeLibrary& library);
 
 // Creates the heaps, sets the locale (user's default, numbers with a point) and starts

@@ -17,6 +17,9 @@ constexpr int kSavedPositions = 100;
 constexpr int64_t kInitialScratch = 16;
 constexpr int64_t kGrowthSlack = 16384;
 constexpr int64_t kShrinkAbove = 1048576;
+// Bytes that every string buffer has beyond its capacity, so that the terminator and a
+// unit or two written right at the end never fall outside the block.
+constexpr int64_t kBufferSlack = 10;
 
 struct StringScratch {
     char* buffer;
@@ -39,7 +42,7 @@ StringScratch* Scratch() {
     auto* scratch = static_cast<StringScratch*>(ThreadLocalGet(gScratchOffset));
     if (scratch && !scratch->buffer) {
         scratch->buffer = static_cast<char*>(
-            platform::HeapAllocate(StringHeap(), size_t(kInitialScratch + 10), true));
+            platform::HeapAllocate(StringHeap(), size_t(kInitialScratch + kBufferSlack), true));
         if (!scratch->buffer) return nullptr;
         scratch->capacity = kInitialScratch;
         scratch->position = 0;
@@ -58,8 +61,8 @@ int64_t Reserve(StringScratch* scratch, int64_t bytes) {
     else if (capacity > kShrinkAbove)
         capacity = need > kShrinkAbove ? need : kShrinkAbove;
     if (capacity != scratch->capacity) {
-        void* moved =
-            platform::HeapReallocate(StringHeap(), scratch->buffer, size_t(capacity + 10), false);
+        void* moved = platform::HeapReallocate(StringHeap(), scratch->buffer,
+                                               size_t(capacity + kBufferSlack), false);
         if (!moved) return -1;
         scratch->buffer = static_cast<char*>(moved);
         scratch->capacity = capacity;
@@ -75,7 +78,7 @@ const char16_t* ScratchWrite(const char16_t* text, size_t length) {
     if (!scratch) return u"";
     const char* from = reinterpret_cast<const char*>(text);
     int64_t inside = -1;
-    if (from >= scratch->buffer && from < scratch->buffer + scratch->capacity + 10)
+    if (from >= scratch->buffer && from < scratch->buffer + scratch->capacity + kBufferSlack)
         inside = from - scratch->buffer;
     int64_t at = Reserve(scratch, int64_t(length + 1) * 2);
     if (at < 0) return u"";
@@ -86,8 +89,11 @@ const char16_t* ScratchWrite(const char16_t* text, size_t length) {
     return out;
 }
 
+// The C library's isspace in the "C" locale: space, tab, line feed, vertical tab, form
+// feed, carriage return.
 bool IsWhite(char16_t c) {
-    return c == ' ' || (c >= 9 && c <= 13);
+    constexpr char16_t kTab = 9, kCarriageReturn = 13;
+    return c == ' ' || (c >= kTab && c <= kCarriageReturn);
 }
 
 char16_t AsciiLower(char16_t c) {
@@ -98,34 +104,6 @@ bool EqualsNoCase(const char16_t* a, const char* b) {
     for (; *b; ++a, ++b)
         if (AsciiLower(*a) != *b) return false;
     return *a == 0;
-}
-
-// Whether a decimal text that overflowed the double range was too large (else too small).
-bool TooLarge(const char* text, const char* end) {
-    int64_t exponent = 0;
-    int64_t digitsBeforePoint = 0;
-    int64_t leadingFractionZeros = 0;
-    bool seenPoint = false, seenNonZero = false;
-    const char* p = text;
-    for (; p < end && (std::isdigit(static_cast<unsigned char>(*p)) || *p == '.'); ++p) {
-        if (*p == '.') {
-            seenPoint = true;
-        } else if (*p != '0' || seenNonZero) {
-            seenNonZero = true;
-            if (!seenPoint) ++digitsBeforePoint;
-        } else if (seenPoint) {
-            ++leadingFractionZeros;
-        }
-    }
-    if (p < end && (*p == 'e' || *p == 'E')) {
-        int64_t e = 0;
-        auto result = std::from_chars(p + 1 + (p[1] == '+'), end, e);
-        if (result.ec == std::errc::result_out_of_range) e = p[1] == '-' ? -100000 : 100000;
-        exponent = e;
-    }
-    int64_t magnitude =
-        digitsBeforePoint > 0 ? digitsBeforePoint - 1 + exponent : -leadingFractionZeros + exponent;
-    return magnitude > 0;
 }
 
 } // namespace
@@ -191,8 +169,8 @@ bool RuntimeString::Assign(const char16_t* text) {
     }
     size_t length = StringLength(text);
     // The text may be part of our own buffer (s = TrimRight(s) and the like): copy first.
-    auto* buffer =
-        static_cast<char16_t*>(platform::HeapAllocate(StringHeap(), length * 2 + 10, false));
+    auto* buffer = static_cast<char16_t*>(
+        platform::HeapAllocate(StringHeap(), length * 2 + kBufferSlack, false));
     if (!buffer) return false;
     std::memcpy(buffer, text, length * 2);
     buffer[length] = 0;
@@ -203,8 +181,8 @@ bool RuntimeString::Assign(const char16_t* text) {
 
 bool RuntimeString::Append(const char16_t* text) {
     size_t have = Length(), add = StringLength(text);
-    auto* buffer =
-        static_cast<char16_t*>(platform::HeapAllocate(StringHeap(), (have + add) * 2 + 10, false));
+    auto* buffer = static_cast<char16_t*>(
+        platform::HeapAllocate(StringHeap(), (have + add) * 2 + kBufferSlack, false));
     if (!buffer) return false;
     if (have) std::memcpy(buffer, text_, have * 2);
     if (add) std::memcpy(buffer + have, text, add * 2);
@@ -334,7 +312,7 @@ double StringToDouble(const char16_t* text) {
         const char* end = narrow + n;
         auto result = std::from_chars(p, end, value, std::chars_format::general);
         if (result.ec == std::errc::result_out_of_range)
-            value = TooLarge(p, end) ? std::numeric_limits<double>::infinity() : 0.0;
+            value = DecimalAboveDoubleRange(p, end) ? std::numeric_limits<double>::infinity() : 0.0;
         else if (result.ec != std::errc())
             return 0.0;
     } else {
@@ -343,11 +321,44 @@ double StringToDouble(const char16_t* text) {
     return negative ? -value : value;
 }
 
+bool DecimalAboveDoubleRange(const char* p, const char* end) {
+    // The decimal magnitude of the first non-zero digit plus the exponent decides.
+    const char* q = p;
+    int64_t integerDigits = 0;
+    while (q < end && *q >= '0' && *q <= '9') ++q, ++integerDigits;
+    int64_t magnitude = 0, i = 0, fraction = 0;
+    bool found = false, point = false;
+    for (; p < end && ((*p >= '0' && *p <= '9') || *p == '.'); ++p) {
+        if (*p == '.') {
+            point = true;
+            continue;
+        }
+        int64_t m = point ? -++fraction : integerDigits - 1 - i++;
+        if (*p != '0') {
+            magnitude = m;
+            found = true;
+            break;
+        }
+    }
+    if (!found) return false;
+    while (p < end && ((*p >= '0' && *p <= '9') || *p == '.')) ++p;
+    int64_t exponent = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negative = p < end && *p == '-';
+        if (p < end && (*p == '+' || *p == '-')) ++p;
+        // Capped: beyond it the answer no longer changes.
+        for (; p < end && *p >= '0' && *p <= '9' && exponent < 100000; ++p)
+            exponent = exponent * 10 + (*p - '0');
+        if (negative) exponent = -exponent;
+    }
+    return magnitude + exponent > 0;
+}
+
 int64_t DoubleToInteger(double x) {
     uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     if (std::isinf(x) || bits == ~uint64_t{0}) return 0;
-    if (std::isnan(x) || !(x >= -9223372036854775808.0 && x < 9223372036854775808.0))
-        return std::numeric_limits<int64_t>::min();
+    if (!DoubleFitsInt64(x)) return std::numeric_limits<int64_t>::min();
     return static_cast<int64_t>(x);
 }

@@ -96,6 +96,8 @@ void ThreadLibraryInit() {
 int64_t ThreadStart(ThreadProcedure procedure, intptr_t argument) {
     if (!procedure) return 0;
     ThreadLibraryInit();
+    // Without its lock the registry cannot number threads safely: start none.
+    if (!gThreadLock) return 0;
     void* handle = platform::ThreadCreate(procedure, argument);
     if (!handle) return 0;
     std::lock_guard guard(*gThreadLock);
@@ -142,16 +144,24 @@ int64_t ThreadLocalRegister(int64_t size, ThreadLocalProcedure init, ThreadLocal
     }
     int64_t offset = gTotalSize;
     int64_t total = offset + rounded;
+    // The node first: a block whose procedures cannot be recorded is refused, rather than
+    // handed out with its init and cleanup silently lost.
+    Registration* node = nullptr;
+    if (init || cleanup) {
+        node = static_cast<Registration*>(RuntimeAllocate(sizeof(Registration)));
+        if (!node) return -1;
+    }
     // Grow the registering thread's area; the new bytes come zero-filled.
     void* area = RuntimeReallocate(platform::TlsGetValue(gStorageSlot), size_t(total ? total : 8));
-    if (!area) return -1;
+    if (!area) {
+        RuntimeFree(node);
+        return -1;
+    }
     platform::TlsSetValue(gStorageSlot, area);
     gTotalSize = total;
-    if (init || cleanup) {
-        if (auto* node = static_cast<Registration*>(RuntimeAllocate(sizeof(Registration)))) {
-            *node = {gRegistrations, offset, init, cleanup};
-            gRegistrations = node;
-        }
+    if (node) {
+        *node = {gRegistrations, offset, init, cleanup};
+        gRegistrations = node;
     }
     if (init) init(static_cast<char*>(area) + offset);
     return offset;
@@ -166,7 +176,9 @@ void* ThreadLocalGet(int64_t offset) {
         platform::TlsSetValue(gStorageSlot, area);
         for (Registration* r = gRegistrations; r; r = r->next)
             if (r->init) r->init(static_cast<char*>(area) + r->offset);
-        AtThreadExit(AreaCleanup, area);
+        // Memory short: the thread keeps its area but its clean-up is lost; failing every
+        // later lookup of the thread would be worse.
+        (void)AtThreadExit(AreaCleanup, area);
     }
     return static_cast<char*>(area) + offset;
 }

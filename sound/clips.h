@@ -13,3 +13,19 @@ extern const uint8_t ReleaseChime[22590];
 extern const uint8_t OnChime[30620];
 // Exit and switch-off: the on chime played backwards (173 ms).
 extern const uint8_t OffChime[30620];
+
+// The four clips by name, with their length in frames (at 44100 Hz), for the code that goes
+// through all of them; the index is a SoundClipId.
+struct SoundClip {
+    const char* name;
+    const uint8_t* image;
+    uint32_t size;
+    int32_t frames;
+};
+enum SoundClipId { ClipWarningBeep, ClipReleaseChime, ClipOnChime, ClipOffChime };
+inline constexpr SoundClip SoundClips[] = {
+    {"WarningBeep", WarningBeep, sizeof WarningBeep, 5693},
+    {"ReleaseChime", ReleaseChime, sizeof ReleaseChime, 5617},
+    {"OnChime", OnChime, sizeof OnChime, 7644},
+    {"OffChime", OffChime, sizeof OffChime, 7644},
+};

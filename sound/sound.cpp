@@ -1,8 +1,8 @@
 #include "sound.h"
 
 #include "miniaudio_config.h"
+#include "runtime/clock.h"
 #include "runtime/heap.h"
-#include "runtime/platform.h"
 #include "sound_internal.h"
 #include "wave.h"
 
@@ -35,6 +35,7 @@ extern "C" const char* __lsan_default_suppressions() {
 std::atomic<uint32_t> gSoundIdleCheckMs{2000};
 std::atomic<uint32_t> gSoundIdleLimitMs{10000};
 std::atomic<bool> gSoundFailDeviceStart{false};
+std::atomic<bool> gSoundFailVoiceStart{false};
 
 namespace {
 
@@ -208,7 +209,7 @@ void DeviceIdleWatcher(IdleWatcher* watcher) {
             idle = false;
             continue;
         }
-        uint32_t now = platform::TickCount();
+        uint32_t now = SystemTickCount();
         if (!idle) {
             idle = true;
             idleSince = now;
@@ -449,7 +450,13 @@ int64_t SoundPlay(int64_t number, int32_t flags, double volume) {
     ApplyPitch(*voice, slot->frequency, slot->baseRate);
     ma_sound_seek_to_pcm_frame(&voice->sound, slot->startFrame);
     ma_sound_set_end_callback(&voice->sound, VoiceEnded, voice);
-    ma_sound_start(&voice->sound);
+    // A voice that never started would hold its place and read as playing for ever.
+    bool started = !gSoundFailVoiceStart && ma_sound_start(&voice->sound) == MA_SUCCESS;
+    if (!started) {
+        ReleaseEngineSound(*voice);
+        voice->inUse = 0;
+        return 0;
+    }
     return (flags & SF_MULTIPLE) ? voice->index + 2 : 1;
 }
 

@@ -55,7 +55,8 @@ void SoundSetFrequency(int64_t number, int32_t frequency);
 
 // Plays the sound at volume (0..100 scale, linear; -1 for the sound's default of 100).
 // Without SF_MULTIPLE, the sound's voices that still play are cut off first. Returns 0
-// on failure (no such sound, all voices busy, no audio output to start); otherwise 1, or
+// on failure (no such sound, all voices busy, no audio output to start, a voice that does
+// not start; the voice is then free again); otherwise 1, or
 // with SF_MULTIPLE the voice handle (voice index + 2).
 [[nodiscard]] int64_t SoundPlay(int64_t number, int32_t flags, double volume);
 

@@ -33,6 +33,8 @@ extern std::atomic<uint32_t> gSoundIdleLimitMs;
 
 // Makes the next device starts fail, as when the sound card went away.
 extern std::atomic<bool> gSoundFailDeviceStart;
+// Makes the start of a voice's engine sound fail (the last step of SoundPlay).
+extern std::atomic<bool> gSoundFailVoiceStart;
 
 // Whether the playback device runs (false without a device).
 bool SoundDeviceRunning();

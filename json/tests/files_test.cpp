@@ -144,7 +144,7 @@ TEST_F(JsonFilesTest, SavingEncodesUtf8) {
         {std::u16string{0xDC00, 0xD83D, 0xDE00}, "\"\xEF\xBF\xBD\xF0\x9F\x98\x80\""},
     };
     for (const Case& c : cases) {
-        JsonSetString(JsonRoot(0), c.text.c_str());
+        ASSERT_TRUE(JsonSetString(JsonRoot(0), c.text.c_str()));
         ASSERT_EQ(JsonSaveFile(0, kFile, 0), 1);
         EXPECT_EQ(ReadBytes(kFileNarrow), c.bytes) << Show(c.text);
         EXPECT_NE(JsonLoadFile(1, kFile), 0) << "what was saved loads again";

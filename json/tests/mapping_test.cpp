@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "runtime/containers.h"
 #include "runtime/strings.h"
 
 #include <gtest/gtest.h>

@@ -226,8 +226,8 @@ TEST_F(JsonParserTest, EveryValueKeepsItsOwnContent) {
         }
     // Values replaced later are independent of the blocks they started in.
     JsonValue* first = JsonObjectFind(JsonRoot(1), u"m5");
-    JsonSetObject(first);
-    JsonSetString(JsonObjectSetMember(first, u"x"), u"new");
+    ASSERT_TRUE(JsonSetObject(first));
+    ASSERT_TRUE(JsonSetString(JsonObjectSetMember(first, u"x"), u"new"));
     EXPECT_EQ(Written(1).find(R"("m5":{"x":"new"})") != std::string::npos, true);
 }
 
@@ -246,13 +246,13 @@ TEST_F(JsonParserTest, ParsedTreesCanBeChangedAfterwards) {
     // index; replaced values; cleared containers filled again.
     for (int i = 0; i < 50; ++i) {
         JsonSetInteger(JsonObjectSetMember(a, Numbered("q", i).c_str()), i);
-        JsonSetString(JsonArrayAppend(b), U16(std::to_string(i)).c_str());
+        ASSERT_TRUE(JsonSetString(JsonArrayAppend(b), U16(std::to_string(i)).c_str()));
     }
-    JsonSetArray(JsonObjectSetMember(a, u"p3"));
+    ASSERT_TRUE(JsonSetArray(JsonObjectSetMember(a, u"p3")));
     JsonSetInteger(JsonArrayAppend(JsonObjectFind(a, u"p3")), 33);
     JsonValue* first = JsonArrayFirst(b);
     JsonValueClear(first);
-    JsonSetObject(first);
+    ASSERT_TRUE(JsonSetObject(first));
     JsonSetBoolean(JsonObjectSetMember(first, u"again"), 1);
     EXPECT_EQ(JsonMemberCount(a), 62);
     EXPECT_EQ(JsonElementCount(b), 52);

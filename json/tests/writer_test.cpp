@@ -126,7 +126,7 @@ TEST_F(JsonWriterTest, StringsAreEscaped) {
     };
     for (const Case& c : cases) {
         JsonValue v{};
-        JsonSetString(&v, c.text.c_str());
+        ASSERT_TRUE(JsonSetString(&v, c.text.c_str()));
         EXPECT_EQ(Show(JsonWriteToText(&v, 0)), c.written) << Show(c.text);
         JsonValueClear(&v);
     }
@@ -157,7 +157,7 @@ TEST_F(JsonWriterTest, SurrogatesReachTheSinkAsPairs) {
     };
     for (const Case& c : cases) {
         JsonValue v{};
-        JsonSetString(&v, c.text.c_str());
+        ASSERT_TRUE(JsonSetString(&v, c.text.c_str()));
         Recorder r;
         EXPECT_EQ(JsonWriteValue(&v, JsonCharSink{Record, &r}, 0, 0), 1);
         std::vector<uint32_t> expect{'"'};

@@ -166,12 +166,35 @@ TEST_F(FileSize, ReportsSizesMissingFilesAndFolders) {
     for (const Case& c : cases)
         EXPECT_EQ(FileSizeOf(c.name.c_str()), c.size) << fs::path(c.name).string();
     EXPECT_EQ(FileSizeOf(nullptr), -1);
+
+    // A name too long for the path buffer is missing: cut short, this one would name the
+    // folder around five.txt.
+    std::u16string longName = Path("");
+    while (longName.size() < 300) longName += u"." + sep;
+    longName += u"five.txt";
+    EXPECT_EQ(FileSizeOf(longName.c_str()), -1);
 #ifdef _WIN32
     EXPECT_EQ(FileSizeOf(u"C:"), -2);
     EXPECT_EQ(FileSizeOf(u"C:\\"), -2);
     EXPECT_EQ(FileSizeOf(u"Q:"), -1) << "no such drive";
     EXPECT_EQ(FileSizeOf(u".."), -2);
 #endif
+}
+
+TEST(ShellRun, ReportsWhetherTheProgramStarted) {
+#ifdef _WIN32
+    // A windowless program that ends at once and, having no console, holds none of our
+    // output handles open after we have finished.
+    const char16_t* program = u"rundll32.exe";
+    const char16_t* parameters = u"";
+#else
+    const char16_t* program = u"true";
+    const char16_t* parameters = u"";
+#endif
+    EXPECT_GT(ShellRun(program, parameters, u"", u"open"), 32);
+    EXPECT_GT(ShellRun(program, nullptr, nullptr, nullptr), 32) << "null reads as empty";
+    EXPECT_LE(ShellRun(u"no-such-program-here.exe", u"", u"", u"open"), 32);
+    EXPECT_LE(ShellRun(u"", u"", u"", u""), 32) << "nothing to start";
 }
 
 TEST(ProcessPaths, ProgramPathAndWorkingDirectory) {

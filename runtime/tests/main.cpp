@@ -1,4 +1,5 @@
 #include "runtime/environment.h"
+#include "runtime/heap_internal.h"
 #include "runtime/runtime.h"
 #include "runtime/strings.h"
 #include "runtime/threads.h"
@@ -12,6 +13,8 @@
 
 int64_t gBlockA = -1;
 int64_t gBlockB = -1;
+int64_t gRefusedBlocks[2] = {0, 0};
+std::string gStartLog;
 
 namespace {
 std::mutex gLogLock;
@@ -34,10 +37,22 @@ void InitB(void*) {
 void CleanupB(void*) {
     Log("cB ");
 }
+void InitRefused(void*) {
+    Log("iR ");
+}
+void CleanupRefused(void*) {
+    Log("cR ");
+}
 
 void StartBlocks() {
     gBlockA = ThreadLocalRegister(12, InitA, CleanupA);
-    ThreadLocalRegister(5, nullptr, nullptr); // reserves 8 bytes, no node
+    (void)ThreadLocalRegister(5, nullptr, nullptr); // reserves 8 bytes, no node
+    // Memory short, once for the node and once for the area: refused whole.
+    for (int after : {0, 1}) {
+        HeapFailAllocationsAfter(after);
+        gRefusedBlocks[after] = ThreadLocalRegister(8, InitRefused, CleanupRefused);
+    }
+    HeapFailAllocationsAfter(-1);
     gBlockB = ThreadLocalRegister(8, InitB, CleanupB);
 }
 } // namespace
@@ -71,7 +86,7 @@ int main(int argc, char** argv) {
     RuntimeInit();
     // Like a library at start-up: register per-thread blocks before any other thread exists.
     StartBlocks();
-    TakeBlockLog();
+    gStartLog = TakeBlockLog();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

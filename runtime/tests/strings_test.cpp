@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -110,6 +112,25 @@ TEST(StringToDouble, ReadsDecimalTextWhateverTheLocale) {
         uint64_t bits;
         std::memcpy(&bits, &x, 8);
         EXPECT_EQ(bits, 0xFFF8000000000000ull) << Utf8(word);
+    }
+}
+
+// The one judgement that both the string conversion and the JSON parser make of a number
+// the double range cannot hold.
+TEST(DecimalAboveDoubleRange, JudgesByTheFirstSignificantDigitAndTheExponent) {
+    struct Case {
+        const char* text;
+        bool above;
+    } cases[] = {
+        {"1e400", true},           {"1E+400", true},         {"0001e309", true},
+        {"123456e305", true},      {"1e-400", false},        {"0.000123e-400", false},
+        {"0.001e400", true},       {"000.0001e-330", false}, {"1e99999999999", true},
+        {"1e-99999999999", false}, {"1e400junk e5", true},   {"0.0e999", false},
+    };
+    for (const Case& c : cases) {
+        std::string_view text(c.text);
+        EXPECT_EQ(DecimalAboveDoubleRange(text.data(), text.data() + text.size()), c.above)
+            << c.text;
     }
 }
 

@@ -32,8 +32,15 @@ TEST(Threads, NumbersCountUpAndEndedThreadsAreSwept) {
 TEST(ThreadLocal, OffsetsAreRoundedAndInitRunsOnRegistration) {
     // main() registered 12 bytes (A), then 5 (rounded to 8, no node), then B.
     EXPECT_EQ(gBlockA % 8, 0);
-    EXPECT_EQ(gBlockB - gBlockA, 16 + 8);
+    EXPECT_EQ(gBlockB - gBlockA, 16 + 8) << "refused registrations take no room";
     EXPECT_EQ(*static_cast<int64_t*>(ThreadLocalGet(gBlockA)), 0xA);
+}
+
+TEST(ThreadLocal, ARegistrationThatCannotBeRecordedIsRefused) {
+    // Its init and cleanup would otherwise be lost without a word.
+    EXPECT_EQ(gRefusedBlocks[0], -1);
+    EXPECT_EQ(gRefusedBlocks[1], -1);
+    EXPECT_EQ(gStartLog, "iA iB ") << "the refused block's init never ran";
 }
 
 TEST(ThreadLocal, EachThreadGetsItsOwnAreaCleanedNewestFirstAfterItEnds) {
@@ -50,9 +57,13 @@ TEST(ThreadLocal, EachThreadGetsItsOwnAreaCleanedNewestFirstAfterItEnds) {
     EXPECT_NE(seen.load(), static_cast<int64_t*>(ThreadLocalGet(gBlockA)));
     EXPECT_EQ(*static_cast<int64_t*>(ThreadLocalGet(gBlockA)), 0xA) << "main's block untouched";
 
-    // A thread that never touches per-thread state leaves nothing to clean.
-    std::thread([] {}).join();
-    SleepMs(50);
+    // A thread that never touches per-thread state leaves nothing to clean. Its first exit
+    // procedure runs last, after any clean-up the thread could have caused.
+    static std::atomic<bool> ended{false};
+    std::thread([] {
+        ASSERT_NE(AtThreadExit([](void*) { ended = true; }, nullptr), nullptr);
+    }).join();
+    ASSERT_TRUE(WaitUntil([] { return ended.load(); }));
     EXPECT_EQ(TakeBlockLog(), "");
 }
 

@@ -10,19 +10,8 @@
 
 namespace {
 
-struct Clip {
-    const char* name;
-    const uint8_t* image;
-    uint32_t size;
-    int32_t frames;
-};
-
-const Clip kClips[] = {
-    {"WarningBeep", WarningBeep, sizeof WarningBeep, 5693},
-    {"ReleaseChime", ReleaseChime, sizeof ReleaseChime, 5617},
-    {"OnChime", OnChime, sizeof OnChime, 7644},
-    {"OffChime", OffChime, sizeof OffChime, 7644},
-};
+using Clip = SoundClip;
+constexpr const SoundClip (&kClips)[4] = SoundClips;
 
 uint32_t Read32(const uint8_t* p) {
     uint32_t v;

@@ -23,23 +23,23 @@ class Sound : public testing::Test {
 // Output frames at 48 kHz while a clip plays at the given frequency.
 TEST_F(Sound, ClipsLastTheirFramesAtTheirFrequency) {
     struct Case {
-        const char* clip;
-        const uint8_t* image;
-        uint32_t size;
+        const char* label;
+        SoundClipId clip;
         int32_t frequency; // 0: leave as loaded
-        double frames;     // the clip's own frames
+        double speed;      // the expected playback speed
     } cases[] = {
-        {"WarningBeep", WarningBeep, sizeof WarningBeep, 0, 5693},
-        {"ReleaseChime", ReleaseChime, sizeof ReleaseChime, 0, 5617},
-        {"OnChime", OnChime, sizeof OnChime, 0, 7644},
-        {"OffChime", OffChime, sizeof OffChime, 0, 7644},
-        {"OnChime x2", OnChime, sizeof OnChime, 88200, 7644 / 2.0},
-        {"OffChime x1.5", OffChime, sizeof OffChime, 66150, 7644 / 1.5},
-        {"OnChime at -5 (0)", OnChime, sizeof OnChime, -5, 7644},
+        {"WarningBeep", ClipWarningBeep, 0, 1.0},
+        {"ReleaseChime", ClipReleaseChime, 0, 1.0},
+        {"OnChime", ClipOnChime, 0, 1.0},
+        {"OffChime", ClipOffChime, 0, 1.0},
+        {"OnChime x2", ClipOnChime, 88200, 2.0},
+        {"OffChime x1.5", ClipOffChime, 66150, 1.5},
+        {"OnChime at -5 (0)", ClipOnChime, -5, 1.0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.clip);
-        Load(0, c.image, c.size);
+        SCOPED_TRACE(c.label);
+        const SoundClip& clip = SoundClips[c.clip];
+        Load(0, clip.image, clip.size);
         EXPECT_EQ(SoundGetFrequency(0), 44100);
         if (c.frequency) {
             SoundSetFrequency(0, c.frequency);
@@ -47,7 +47,7 @@ TEST_F(Sound, ClipsLastTheirFramesAtTheirFrequency) {
         }
         ASSERT_EQ(SoundPlay(0, 0, 100), 1);
         EXPECT_EQ(SoundGetState(0), SOUND_PLAYING);
-        double expected = c.frames * kEngineRate / 44100;
+        double expected = clip.frames / c.speed * kEngineRate / 44100;
         EXPECT_NEAR(double(PullUntilStopped(0)), expected, 40);
         EXPECT_EQ(SoundGetState(0), SOUND_STOPPED);
     }

@@ -2,6 +2,7 @@
 // nothing in real time): device start and stop, the idle watcher, shutdown, and two
 // threads on one sound number as the program uses it.
 #include "runtime/clock.h"
+#include "runtime/tests/wait_until.h"
 #include "runtime/threads.h"
 #include "sound/clips.h"
 #include "sound_test_support.h"
@@ -14,20 +15,12 @@
 
 namespace {
 
-template <class Condition> bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 class SoundDevice : public testing::Test {
   protected:
     void SetUp() override { UseOutput(SoundOutput::NullBackend); }
     void TearDown() override {
         gSoundFailDeviceStart = false;
+        gSoundFailVoiceStart = false;
         SoundFree(AnyNumber);
     }
 };
@@ -59,6 +52,18 @@ TEST_F(SoundDevice, APlayThatCannotStartTheDeviceFailsAndHoldsNoVoice) {
     gSoundFailDeviceStart = false;
     EXPECT_EQ(SoundPlay(0, 0, 100), 1);
     EXPECT_TRUE(SoundDeviceRunning());
+    EXPECT_EQ(SoundGetState(0), SOUND_PLAYING);
+}
+
+TEST_F(SoundDevice, APlayWhoseVoiceCannotStartFailsAndGivesTheVoiceBack) {
+    ASSERT_NE(SoundLoadMemory(0, OnChime, sizeof OnChime), 0);
+    gSoundFailVoiceStart = true;
+    EXPECT_EQ(SoundPlay(0, 0, 100), 0);
+    EXPECT_EQ(SoundPlay(0, SF_MULTIPLE, 100), 0);
+    EXPECT_EQ(SoundVoicesInUse(), 0);
+    EXPECT_EQ(SoundGetState(0), SOUND_STOPPED) << "a waiting caller does not hang";
+    gSoundFailVoiceStart = false;
+    EXPECT_EQ(SoundPlay(0, SF_MULTIPLE, 100), 2) << "the first voice is free again";
     EXPECT_EQ(SoundGetState(0), SOUND_PLAYING);
 }
 

@@ -26,24 +26,17 @@
 namespace {
 
 struct Play {
-    const char* clip;
-    const uint8_t* image;
-    uint32_t size;
+    SoundClipId id;
     double factor;
     double volume;
-    int32_t frames;
+    const SoundClip& Clip() const { return SoundClips[id]; }
 };
 
 // The programme: the chimes and beeps at the factors and volumes the program uses.
 const Play kProgramme[] = {
-    {"OnChime", OnChime, sizeof OnChime, 1.0, 100, 7644},
-    {"OnChime", OnChime, sizeof OnChime, 1.0, 50, 7644},
-    {"OnChime", OnChime, sizeof OnChime, 2.0, 60, 7644},
-    {"OffChime", OffChime, sizeof OffChime, 1.5, 60, 7644},
-    {"OffChime", OffChime, sizeof OffChime, 1.0, 100, 7644},
-    {"WarningBeep", WarningBeep, sizeof WarningBeep, 1.0, 100, 5693},
-    {"WarningBeep", WarningBeep, sizeof WarningBeep, 1.0, 50, 5693},
-    {"ReleaseChime", ReleaseChime, sizeof ReleaseChime, 1.0, 100, 5617},
+    {ClipOnChime, 1.0, 100},    {ClipOnChime, 1.0, 50},       {ClipOnChime, 2.0, 60},
+    {ClipOffChime, 1.5, 60},    {ClipOffChime, 1.0, 100},     {ClipWarningBeep, 1.0, 100},
+    {ClipWarningBeep, 1.0, 50}, {ClipReleaseChime, 1.0, 100},
 };
 constexpr size_t kPlays = std::size(kProgramme);
 constexpr int kLoopMs = 400; // the looping play that SoundFree cuts off
@@ -63,7 +56,7 @@ int PlayProgramme() {
     }
     SleepMs(500);
     for (const Play& play : kProgramme) {
-        if (!SoundLoadMemory(0, play.image, play.size)) return 2;
+        if (!SoundLoadMemory(0, play.Clip().image, play.Clip().size)) return 2;
         SoundSetFrequency(0, int32_t(double(SoundGetFrequency(0)) * play.factor));
         int64_t at = WallMs();
         if (SoundPlay(0, 0, play.volume) != 1) return 3;
@@ -196,11 +189,11 @@ TEST(Recording, EachClipStartsWhenPlayedAndLastsItsLength) {
         const Segment& s = gSegments[i];
         double onset = double(gRecording.startMs) + Ms(s.from) - double(gPlayAt[i]);
         double duration = Ms(s.to - s.from);
-        double expected = 1000.0 * play.frames / 44100 / play.factor;
-        std::printf("%-13s %6.1f %6.0f %9.0f %12.1f %12.1f %10.2f %8lld\n", play.clip, play.factor,
-                    play.volume, onset, duration, expected, Db(SegmentRms(s)),
+        double expected = 1000.0 * play.Clip().frames / 44100 / play.factor;
+        std::printf("%-13s %6.1f %6.0f %9.0f %12.1f %12.1f %10.2f %8lld\n", play.Clip().name,
+                    play.factor, play.volume, onset, duration, expected, Db(SegmentRms(s)),
                     (long long)gPlayMs[i]);
-        EXPECT_NEAR(duration, expected, 15) << i << " " << play.clip;
+        EXPECT_NEAR(duration, expected, 15) << i << " " << play.Clip().name;
         // The recorder's clock and ours agree only roughly; this catches a play that sounds
         // late or out of order, not the exact latency.
         EXPECT_GT(onset, -100) << i;
@@ -213,8 +206,8 @@ TEST(Recording, VolumeFiftyIsSixDecibelsDown) {
     for (auto [full, half] : {std::pair{0, 1}, std::pair{5, 6}}) {
         double ratio =
             Db(SegmentRms(gSegments[size_t(half)]) / SegmentRms(gSegments[size_t(full)]));
-        std::printf("%s: volume 50 against 100: %.2f dB\n", kProgramme[full].clip, ratio);
-        EXPECT_NEAR(ratio, -6.02, 0.5) << kProgramme[full].clip;
+        std::printf("%s: volume 50 against 100: %.2f dB\n", kProgramme[full].Clip().name, ratio);
+        EXPECT_NEAR(ratio, -6.02, 0.5) << kProgramme[full].Clip().name;
     }
 }
 

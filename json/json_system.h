@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace json_platform {
+namespace json_system {
 
 // Reads the whole file into a block from RuntimeAllocate (*bytes, *size; a 0-byte file
 // gives a null block). False when the file cannot be opened or read in full, or is larger
@@ -29,4 +29,4 @@ void DiscardTemporary(void* file, const char16_t* temporary);
 // to UTF-16: at most capacity - 1 units and a terminator. Returns the units written.
 size_t CodePageToUtf16(const char* text, char16_t* out, size_t capacity);
 
-} // namespace json_platform
+} // namespace json_system

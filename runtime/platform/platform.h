@@ -5,9 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#ifndef _WIN32
-#include <string>
-#endif
 
 namespace platform {
 
@@ -66,10 +63,5 @@ void LowerCaseInPlace(char16_t* text, size_t length);
 void SetUserLocaleWithCNumbers();
 
 [[noreturn]] void ExitProcess(uint32_t code);
-
-#ifndef _WIN32
-// A UTF-16 path as the UTF-8 bytes that POSIX calls take.
-std::string NarrowPath(const char16_t* text);
-#endif
 
 } // namespace platform

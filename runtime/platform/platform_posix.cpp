@@ -2,16 +2,21 @@
 // can be built and tested natively. Not a product platform.
 #include "platform.h"
 
+#include "runtime/utf8.h"
+
 #include <atomic>
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
 #include <sched.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,23 +25,8 @@ namespace platform {
 namespace {
 
 std::u16string Widen(const std::string& text) {
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        uint32_t c = b;
-        size_t extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-        if (extra) c = b & (0x3F >> extra);
-        for (size_t k = 1; k <= extra && i + k < text.size(); ++k)
-            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        i += extra + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += char16_t(0xD800 + (c >> 10));
-            out += char16_t(0xDC00 + (c & 0x3FF));
-        } else {
-            out += char16_t(c);
-        }
-    }
+    std::u16string out(text.size(), u'\0');
+    out.resize(Utf8ToUtf16(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data()));
     return out;
 }
 
@@ -73,34 +63,6 @@ void RunEndWatch(void* value) {
 }
 
 } // namespace
-
-std::string NarrowPath(const char16_t* text) {
-    // UTF-16 to UTF-8, enough for paths.
-    std::string out;
-    for (; text && *text; ++text) {
-        uint32_t c = *text;
-        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
-            ++text;
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // A heap keeps its blocks in a list, so that destroying it frees them all at once, and so
 // that leak checkers see blocks that live until the heap goes as reachable.
@@ -293,7 +255,7 @@ const char16_t* CommandLine() {
 }
 
 bool ChangeDirectory(const char16_t* path) {
-    return chdir(NarrowPath(path).c_str()) == 0;
+    return chdir(Utf16ToUtf8(path).c_str()) == 0;
 }
 
 uint32_t DriveType(const char16_t*) {
@@ -302,7 +264,7 @@ uint32_t DriveType(const char16_t*) {
 
 bool FindFirstEntry(const char16_t* name, bool* isDirectory, int64_t* size) {
     struct stat info;
-    if (stat(NarrowPath(name).c_str(), &info) != 0) return false;
+    if (stat(Utf16ToUtf8(name).c_str(), &info) != 0) return false;
     *isDirectory = S_ISDIR(info.st_mode);
     *size = info.st_size;
     return true;
@@ -315,19 +277,45 @@ bool FileAttributes(const char16_t* name, bool* isDirectory) {
 
 intptr_t ShellOpen(const char16_t*, const char16_t* file, const char16_t* parameters,
                    const char16_t* directory) {
-    // Enough for tests: run file with the parameters as one argument, in directory.
-    std::string f = NarrowPath(file), p = NarrowPath(parameters), d = NarrowPath(directory);
+    // Enough for tests: run file with the parameters as one argument, in directory, with the
+    // shell's results: above 32 once the program runs, 2 (file not found) when it cannot be
+    // started, 0 when no process can be made. The program runs as a grandchild, so that the
+    // child we wait for ends at once and nothing is left unreaped; a close-on-exec pipe
+    // tells whether the exec happened.
+    constexpr intptr_t kStarted = 42, kNotFound = 2, kNoResources = 0;
+    std::string f = Utf16ToUtf8(file), p = Utf16ToUtf8(parameters), d = Utf16ToUtf8(directory);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return kNoResources;
     pid_t child = fork();
-    if (child < 0) return 0;
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return kNoResources;
+    }
     if (child == 0) {
-        if (!d.empty() && chdir(d.c_str()) != 0) _exit(127);
-        if (p.empty())
-            execlp(f.c_str(), f.c_str(), static_cast<char*>(nullptr));
-        else
-            execlp(f.c_str(), f.c_str(), p.c_str(), static_cast<char*>(nullptr));
+        close(report[0]);
+        pid_t program = fork();
+        if (program != 0) _exit(program < 0 ? 1 : 0);
+        if (d.empty() || chdir(d.c_str()) == 0) {
+            if (p.empty())
+                execlp(f.c_str(), f.c_str(), static_cast<char*>(nullptr));
+            else
+                execlp(f.c_str(), f.c_str(), p.c_str(), static_cast<char*>(nullptr));
+        }
+        char failed = 1;
+        ssize_t ignored = write(report[1], &failed, 1);
+        (void)ignored;
         _exit(127);
     }
-    return 42;
+    close(report[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    char failed = 0;
+    ssize_t n;
+    while ((n = read(report[0], &failed, 1)) < 0 && errno == EINTR) {}
+    close(report[0]);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return kNoResources;
+    return n == 1 ? kNotFound : kStarted;
 }
 
 void LowerCaseInPlace(char16_t* text, size_t length) {
