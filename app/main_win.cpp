@@ -169,6 +169,9 @@ void MenuCommand(int64_t item) {
         int64_t code = WaitEvent();
         int64_t type = EventType();
         int64_t object = EventObject();
+        // A native message that was only dispatched leaves the type at -1 and the object at
+        // the previous event's: its number alone must not repeat that event.
+        if (type == -1) continue;
         if (code == EV_TIMER_TICK && object == 0) {
             QueueEvent(EV_TRAY_MOUSE, 0, 0, kDelayedLeftClick);
             (void)TimerRemove(0, 0);

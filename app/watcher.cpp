@@ -12,6 +12,13 @@ namespace {
 std::atomic<bool> gStopRequested{false};
 std::atomic<int> gLoopsRunning{0};
 
+// now - then, or the largest value where that would overflow: a speed hand-edited to the
+// far future puts the last warning far in the past.
+int64_t Since(int64_t now, int64_t then) {
+    if (then < 0 && now > INT64_MAX + then) return INT64_MAX;
+    return now - then;
+}
+
 } // namespace
 
 WatchState WatchStart(int64_t now) {
@@ -37,11 +44,11 @@ WatchAction WatchDecide(WatchState* state, int64_t now, bool capsOn, int64_t bee
     state->presses = 0;
     state->pressAt = -1;
     if (capsOn) {
-        if (now - state->last < beeptime) return WatchAction::Nothing;
+        if (Since(now, state->last) < beeptime) return WatchAction::Nothing;
         state->last = now;
         return WatchAction::Warn;
     }
-    if (now - state->last >= beeptime) return WatchAction::Nothing;
+    if (Since(now, state->last) >= beeptime) return WatchAction::Nothing;
     // The chime plays once: afterwards the last warning lies a whole interval back, so the
     // next switch-on is warned about in the first pass that sees it.
     state->last = now - beeptime;

@@ -45,6 +45,6 @@ void CapsWatcher(intptr_t argument);
 void CapsWatcherLoop();
 
 // Asks the watcher to stop and waits, at most timeoutMs, until it is out of its passes.
-// True when it stopped (or never ran). After it, StartCapsWatcherAgain lets a new loop run.
+// True when it stopped (or never ran). AllowCapsWatcherAgain lets a new loop run after it.
 bool StopCapsWatcher(int64_t timeoutMs = 2000);
 void AllowCapsWatcherAgain();

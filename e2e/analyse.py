@@ -25,7 +25,6 @@ import wave
 HERE = os.path.dirname(os.path.abspath(__file__))
 CLIPS_DIR = os.path.join(HERE, "..", "sound", "clips")
 CLIP_NAMES = ("WarningBeep", "ReleaseChime", "OnChime", "OffChime")
-FACTORS = (1.0, 1.5, 2.0)
 
 THRESHOLD = 6.0 / 32768.0
 GAP_MS = 25.0
@@ -137,50 +136,78 @@ def crossing_rate(samples, rate):
     return max(1.0, changes * rate / (2.0 * max(1, len(samples))))
 
 
-def features(rate, samples, first, end):
-    """(duration ms, strongest tone near the start, crossing rate near the end)."""
-    length = end - first
+def features(rate, content):
+    """(duration ms, strongest tone near the start, crossing rate near the end) of a
+    sound's samples."""
+    length = len(content)
     window = max(64, min(int(rate * 0.03), length // 4))
-    head_at = first + length // 8
-    tail_at = max(first, first + (3 * length) // 4 - window // 2)
-    head = samples[head_at:head_at + window]
-    tail = samples[tail_at:tail_at + window]
+    head_at = length // 8
+    tail_at = max(0, (3 * length) // 4 - window // 2)
+    head = content[head_at:head_at + window]
+    tail = content[tail_at:tail_at + window]
     return (1000.0 * length / rate, dominant(head, rate), crossing_rate(tail, rate))
 
 
-_references = None
+# Silence inside a sound longer than this is a dropout of the output (a stall under load),
+# not part of the clip: it is squeezed out before the sound is measured.
+DROPOUT_MS = 4.0
+
+
+def content_of(rate, samples, first, end):
+    """The sound's samples without its dropouts."""
+    limit = int(rate * DROPOUT_MS / 1000)
+    out, quiet = [], []
+    for v in samples[first:end]:
+        if -THRESHOLD <= v <= THRESHOLD:
+            quiet.append(v)
+            continue
+        if len(quiet) <= limit:
+            out.extend(quiet)
+        quiet = []
+        out.append(v)
+    return out
+
+
+# The clips the program plays and the frequency factors it plays them at.
+PROGRAM_USES = (("WarningBeep", 1.0), ("ReleaseChime", 1.0), ("OnChime", 1.0),
+                ("OnChime", 1.5), ("OnChime", 2.0), ("OffChime", 1.0), ("OffChime", 1.5),
+                ("OffChime", 2.0))
+
+_references = {}
 
 
 def references(clips_dir=CLIPS_DIR):
-    """[(name, factor, duration ms, head Hz, tail Hz)] for every clip at every factor."""
-    global _references
-    if _references is None:
+    """[(name, factor, duration ms, head Hz, tail Hz)] for every clip the program plays."""
+    if clips_dir not in _references:
         table = []
         for name in CLIP_NAMES:
             rate, samples = read_wav(os.path.join(clips_dir, name + ".wav"))
-            first, end = segments(rate, samples)[0][0], segments(rate, samples)[-1][1]
-            duration, head, tail = features(rate, samples, first, end)
-            for factor in FACTORS:
-                table.append((name, factor, duration / factor, head * factor, tail * factor))
-        _references = table
-    return _references
+            found = segments(rate, samples)
+            duration, head, tail = features(rate, samples[found[0][0]:found[-1][1]])
+            for use, factor in PROGRAM_USES:
+                if use == name:
+                    table.append((name, factor, duration / factor, head * factor,
+                                  tail * factor))
+        _references[clips_dir] = table
+    return _references[clips_dir]
 
 
 def classify(duration, head, tail, clips_dir=CLIPS_DIR):
-    """(name, factor, score); lower scores are closer."""
+    """(name, factor, score, reference duration); lower scores are closer."""
     best = None
     for name, factor, r_duration, r_head, r_tail in references(clips_dir):
         score = 3.0 * abs(math.log(duration / r_duration))
         score += abs(math.log(max(head, 1.0) / r_head)) + abs(math.log(max(tail, 1.0) / r_tail))
         if best is None or score < best[2]:
-            best = (name, factor, score)
+            best = (name, factor, score, r_duration)
     return best
 
 
 class Sound:
-    def __init__(self, at, duration, name, factor, head, tail, peak):
+    def __init__(self, at, duration, name, factor, head, tail, peak, span=None):
         self.at = at              # seconds from the start of the recording
-        self.duration = duration  # ms
+        self.duration = duration  # ms, without dropouts
+        self.span = duration if span is None else span  # ms from its start to its end
         self.name = name
         self.factor = factor
         self.head = head
@@ -196,15 +223,51 @@ class Sound:
         return "%.3f s %s %.1f ms" % (self.at, self.label(), self.duration)
 
 
+# A long stall splits one sound into pieces, some of them too short for what they resemble.
+# Pieces that follow each other closely are joined when together they make some clip at
+# about its length and match it better than the first piece alone matches anything; of
+# several ways, the closest match wins.
+JOIN_GAP_MS = 600.0
+SHORT_PIECE = 0.85
+WHOLE_CLIP = 0.15
+MAX_PIECES = 4
+
+
 def analyse(path, clips_dir=CLIPS_DIR):
     rate, samples = read_wav(path)
+
+    def measured(first, end, content):
+        duration, head, tail = features(rate, content)
+        name, factor, score, reference = classify(duration, head, tail, clips_dir)
+        return {"first": first, "end": end, "content": content, "duration": duration,
+                "head": head, "tail": tail, "name": name, "factor": factor, "score": score,
+                "reference": reference}
+
+    pieces = [measured(first, end, content_of(rate, samples, first, end))
+              for first, end in segments(rate, samples)]
     sounds = []
-    for first, end in segments(rate, samples):
-        duration, head, tail = features(rate, samples, first, end)
-        name, factor, _ = classify(duration, head, tail, clips_dir)
-        peak = max(abs(v) for v in samples[first:end])
-        sounds.append(Sound(first / rate, duration, name, factor, head, tail, peak))
-    return sounds
+    i = 0
+    while i < len(pieces):
+        piece = pieces[i]
+        best, used = piece, 1
+        if any(p["duration"] < SHORT_PIECE * p["reference"] for p in pieces[i:i + 2]):
+            content = list(piece["content"])
+            for j in range(i + 1, min(len(pieces), i + MAX_PIECES)):
+                if (pieces[j]["first"] - pieces[j - 1]["end"]) * 1000.0 / rate >= JOIN_GAP_MS:
+                    break
+                content += pieces[j]["content"]
+                joined = measured(piece["first"], pieces[j]["end"], content)
+                whole = abs(math.log(joined["duration"] / joined["reference"])) < WHOLE_CLIP
+                if whole and joined["score"] < best["score"]:
+                    best, used = joined, j - i + 1
+        sounds.append(best)
+        i += used
+    result = []
+    for m in sounds:
+        peak = max(abs(v) for v in m["content"]) if m["content"] else 0.0
+        result.append(Sound(m["first"] / rate, m["duration"], m["name"], m["factor"],
+                            m["head"], m["tail"], peak, 1000.0 * (m["end"] - m["first"]) / rate))
+    return result
 
 
 def timeline(sounds, origin=None):
@@ -222,6 +285,8 @@ def main():
     parser.add_argument("--detail", action="store_true", help="show the measured tones too")
     args = parser.parse_args()
     sounds = analyse(args.recording, args.clips)
+    if not sounds:
+        print(timeline(sounds)[0])
     for line, s in zip(timeline(sounds), sounds):
         if args.detail:
             line += "   (%4.0f Hz -> %4.0f Hz, peak %.2f)" % (s.head, s.tail, s.peak)

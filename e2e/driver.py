@@ -253,16 +253,17 @@ class Program:
     def running(self):
         return self.process.poll() is None
 
-    def end(self):
-        """Ends this program and any copy it started from its folder, by PID."""
+    def end(self, copies=True):
+        """Ends this program and (with copies) any copy started from its folder, by PID."""
         if self.process.poll() is None:
             end_pid(self.pid)
             try:
                 self.process.wait(5)
             except subprocess.TimeoutExpired:
                 pass
-        for pid in processes_of(self.folder, self.env.prefix):
-            end_pid(pid)
+        if copies:
+            for pid in processes_of(self.folder, self.env.prefix):
+                end_pid(pid)
 
 
 def windows_path(path):
@@ -343,26 +344,42 @@ def click_menu_item(menu, index):
     xdotool("click", 1)
 
 
+def window_pixels(window):
+    """{(x, y): (r, g, b)} of a window's screenshot."""
+    result = subprocess.run(["import", "-window", window, "-depth", "8", "txt:-"],
+                            capture_output=True, text=True, timeout=30)
+    pixels = {}
+    pattern = re.compile(r"^(\d+),(\d+):\s*\((\d+),(\d+),(\d+)")
+    for line in result.stdout.splitlines():
+        m = pattern.match(line)
+        if m:
+            x, y, r, g, b = (int(v) for v in m.groups())
+            pixels[(x, y)] = (r, g, b)
+    check(pixels, "no screenshot of window %s: %s" % (window, result.stderr.strip()))
+    return pixels
+
+
 def menu_check_marks(menu):
-    """[bool] per item: whether a check mark is drawn left of its text, read from a
-    screenshot of the menu window (dark pixels in the mark's column of the row)."""
+    """[bool] per item: whether a check mark is drawn left of its text. A row under the
+    pointer is highlighted, so a mark is what differs from the row's own background."""
     g = geometry(menu)
     check(g, "the menu has no geometry")
     x, y, w, h = g
+    pixels = window_pixels(menu)
     frame = 3
     row = (h - 2 * frame) / ITEMS
     marks = []
     for i in range(ITEMS):
-        top = int(frame + row * i) + 2
-        crop = "%dx%d+%d+%d" % (14, int(row) - 4, 2, top)
-        result = subprocess.run(["import", "-window", menu, "-crop", crop, "+repage",
-                                 "-colorspace", "gray", "-format", "%[fx:mean]", "info:"],
-                                capture_output=True, text=True, timeout=20)
-        try:
-            mean = float(result.stdout.strip())
-        except ValueError:
-            raise Failure("no screenshot of the menu: %s" % result.stderr.strip())
-        marks.append(mean < 0.95)
+        top, bottom = int(frame + row * i) + 2, int(frame + row * (i + 1)) - 2
+        background = pixels.get((w - 6, (top + bottom) // 2))
+        check(background, "the menu's screenshot is too small")
+        differing = 0
+        for px in range(3, 17):
+            for py in range(top, bottom):
+                colour = pixels.get((px, py), background)
+                if max(abs(a - b) for a, b in zip(colour, background)) > 80:
+                    differing += 1
+        marks.append(differing >= 6)
     return marks
 
 

@@ -9,6 +9,7 @@ Needs a running test environment (scripts/winenv.sh): e2e/e2e.sh provides one.
 import argparse
 import json
 import os
+import shutil
 import sys
 import time
 
@@ -51,6 +52,13 @@ def values(folder):
     return v.get("beeptime"), v.get("forceOff"), v.get("runAsAdmin")
 
 
+def instance_free():
+    """Waits until no instance holds the mutex: Wine lets go of an ended program's objects
+    a moment after its process is gone, and a start before that is refused."""
+    check(wait_until(lambda: ENV.probe.ask("mutex Quenlor_morlett") == "none", 10, 0.1),
+          "an earlier instance still holds the mutex")
+
+
 class Session:
     """One program run with its recording; always ends the program and the recorder."""
 
@@ -58,6 +66,7 @@ class Session:
         self.folder = ENV.folder(name)
         if setup:
             setup(self.folder)
+        instance_free()
         self.recorder = Recorder(ENV, os.path.join(self.folder, "recording.wav"))
         self.program = Program(ENV, self.folder, args, cwd)
         self.sounds = None
@@ -114,6 +123,7 @@ def test_silent_in_quotes():
     # wine passes its arguments on quoted only when they need it; the probe starts the
     # program with a command line of our own.
     folder = ENV.folder("quoted")
+    instance_free()
     recorder = Recorder(ENV, os.path.join(folder, "recording.wav"))
     exe = windows_path(os.path.join(folder, "morlett.exe"))
     try:
@@ -141,7 +151,7 @@ def test_second_start_is_refused():
             code = second.wait(10)
             check(code == 0, "the second instance ended with %r" % code)
         finally:
-            second.end()
+            second.end(copies=False)
         check(first.program.running(), "the first instance ended too")
         sounds = first.finish(0.5)
     check(len(sounds) == heard, "the second start made a sound: %s" % names(sounds))
@@ -153,8 +163,11 @@ def test_speed_floor_rewrites_the_file_before_the_chime():
     with Session("floor", setup=setup) as s:
         check(s.wait_for_sounds(1, START_S), "no start-up chime")
         data = settings(s.folder)
-        s.finish(0.3)
+        written = os.path.getmtime(os.path.join(s.folder, "morlett.json"))
+        sounds = s.finish(0.3)
     check(data == FLOOR_FILE, "the file reads %r" % data)
+    chime = s.recorder.started + sounds[0].at
+    check(written < chime, "the file was written %.3f s after the chime began" % (written - chime))
 
 
 def test_a_folder_named_like_the_file_is_no_file():
@@ -179,6 +192,64 @@ def test_the_file_beside_the_program_from_another_folder():
         s.finish(0.3)
         check(settings(s.folder) == FLOOR_FILE, "the file beside the program was not used")
     check(settings(elsewhere) == b'{"beeptime": 20}', "the file in the current folder changed")
+
+
+def test_an_elevated_start_with_run_as_admin_runs_on():
+    # Wine's processes are elevated: the relaunch at start-up is not taken.
+    check(ENV.probe.ask("elevated") == "1", "Wine's processes are not elevated here")
+
+    def setup(folder):
+        write_settings(folder, '{"runAsAdmin": 1}')
+    with Session("elevated", setup=setup) as s:
+        check(s.wait_for_sounds(2, START_S), "the start-up sounds did not come")
+        time.sleep(0.5)
+        check(s.program.running(), "the program ended")
+        from driver import processes_of
+        check(processes_of(s.folder, ENV.prefix) == [s.program.pid], "a second copy runs")
+        sounds = s.finish(0.3)
+    check(names(sounds) == ["OnChime", "ReleaseChime"], "heard %s" % names(sounds))
+
+
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll",
+               "ole32.dll", "comctl32.dll", "winmm.dll", "msvcrt.dll", "psapi.dll"}
+
+
+def test_one_gui_program_with_manifest_and_version():
+    import subprocess
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", ENV.exe], capture_output=True,
+                          text=True, timeout=60).stdout
+    check("(Windows GUI)" in dump, "not a GUI program")
+    dlls = {line.split()[-1].lower() for line in dump.splitlines() if "DLL Name:" in line}
+    check(dlls and dlls <= SYSTEM_DLLS, "needs DLLs beyond the system's: %s" % (dlls - SYSTEM_DLLS))
+    answer = ENV.probe.ask('resources "%s"' % windows_path(ENV.exe)).split()
+    found = dict(zip(answer[::2], (int(v) for v in answer[1::2])))
+    check(found.get("manifest", 0) > 0 and found.get("version", 0) > 0, "resources: %s" % answer)
+    check(found.get("icons") == 0, "the program carries an icon: %s" % answer)
+    with open(ENV.exe, "rb") as f:
+        image = f.read()
+    for text in (b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
+                 b'level="asInvoker"', b"e2011457-1546-43c5-a5fe-008deee3d3f0",
+                 b"8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"):
+        check(text in image, "the manifest lacks %s" % text.decode())
+    check(image.count(b"<supportedOS ") == 5, "the manifest does not list Vista to 10")
+
+
+def test_a_planted_dll_is_not_loaded():
+    # The audio library loads these by name; beside a downloaded program they could be
+    # anyone's. A plain program that loads "avrt.dll" by name does pick the planted one.
+    planted = os.path.join(ENV.build, "e2e", "planted.dll")
+
+    def setup(folder):
+        for name in ("avrt.dll", "dsound.dll", "winmm.dll", "msimg32.dll", "dwmapi.dll"):
+            shutil.copy(planted, os.path.join(folder, name))
+    with Session("planted", setup=setup) as s:
+        check(s.wait_for_sounds(2, START_S), "the start-up sounds did not come")
+        time.sleep(0.5)
+        choose(EXIT, 3)
+        check(s.program.wait(10) == 0, "exit did not end it")
+        s.finish(0.3)
+        check(not os.path.exists(os.path.join(s.folder, "planted-dll-loaded")),
+              "the program loaded a DLL from its own folder")
 
 
 # ---- The watcher ---------------------------------------------------------------------------
@@ -213,9 +284,18 @@ def test_warnings_while_caps_lock_is_on():
     check(warnings[0].at - on_at < 0.25, "the first warning came %.3f s late"
           % (warnings[0].at - on_at))
     check(warnings[-1].at < off_at + 0.1, "a warning after Caps Lock went off")
+    # A sound that the output stalled on (a gap inside it, or frames lost) starts late in
+    # the recording through no fault of the program: intervals next to one are shown, not
+    # judged. The rest must keep the speed, and so must the run as a whole.
+    disturbed = [w.span - w.duration > 1.0 or abs(w.duration - 127.8) > 3.0 for w in warnings]
     gaps = [b.at - a.at for a, b in zip(warnings, warnings[1:])]
-    print("  intervals: " + ", ".join("%.0f ms" % (g * 1000) for g in gaps))
-    check(all(abs(g - 0.5) <= 0.06 for g in gaps), "intervals %s" % gaps)
+    clean = [g for g, d1, d2 in zip(gaps, disturbed, disturbed[1:]) if not d1 and not d2]
+    print("  intervals: " + ", ".join("%.0f ms%s" % (g * 1000, "" if not (d1 or d2) else " (stalled)")
+                                      for g, d1, d2 in zip(gaps, disturbed, disturbed[1:])))
+    check(len(clean) >= 2, "too few undisturbed intervals: %s" % gaps)
+    check(all(abs(g - 0.5) <= 0.06 for g in clean), "intervals %s" % gaps)
+    average = (warnings[-1].at - warnings[0].at) / (len(warnings) - 1)
+    check(abs(average - 0.5) <= 0.02, "%.0f ms between warnings on average" % (average * 1000))
 
 
 def test_force_off():
@@ -288,6 +368,26 @@ def test_force_off_switch_twice():
     check(names(sounds) == ["ReleaseChime", "OnChime x2", "OffChime x2"], "heard %s" % names(sounds))
     for x in sounds[1:]:
         check(abs(x.duration - 86.7) < 15, "%s lasted %.1f ms" % (x.label(), x.duration))
+
+
+def test_hand_edited_switch_values_turn_off():
+    def setup(folder):
+        write_settings(folder, '{"forceOff": 2, "runAsAdmin": 3}')
+    with Session("menu-hand-edited", ["/silent"], setup) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        choose(FORCE, marks=(True, True))
+        check(wait_until(lambda: settings(s.folder) and values(s.folder)[1] == 0, 5),
+              "forceOff 2 did not turn off: %s" % (values(s.folder),))
+        time.sleep(0.6)
+        choose(ADMIN, 1, marks=(False, True))
+        check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
+        check(values(s.folder) == (3000, 0, 0), "runAsAdmin 3 did not turn off")
+        check(ENV.probe.ask('click "Restart required." "No"') == "clicked", "no No button")
+        check(ENV.probe.ask('wait-gone "Restart required." 5000').startswith("gone"), "box stayed")
+        sounds = s.finish(0.5)
+    check(names(sounds) == ["ReleaseChime", "OffChime x2", "OffChime x1.5"],
+          "heard %s" % names(sounds))
 
 
 def enter_speed(folder, text, expect, first=False, typed=False):
@@ -371,7 +471,49 @@ def test_run_as_admin_yes_restarts():
         sounds = s.finish(0.5)
     check(names(sounds)[:5] == ["ReleaseChime", "OnChime x1.5", "OffChime", "OnChime",
                                 "ReleaseChime"], "heard %s" % names(sounds))
-    check(abs(sounds[2].duration - 172) < 15, "the goodbye chime was cut: %.0f ms" % sounds[2].duration)
+    check(abs(sounds[2].duration - 172) < 25, "the goodbye chime was cut: %.0f ms" % sounds[2].duration)
+
+
+def test_run_as_admin_off_restarts_through_the_shell():
+    def setup(folder):
+        write_settings(folder, '{"runAsAdmin": 1}')
+    with Session("menu-admin-off", ["/silent"], setup) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        choose(ADMIN, 1, marks=(False, True))
+        check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
+        check(ENV.probe.ask('click "Restart required." "Yes"') == "clicked", "no Yes button")
+        code = s.program.wait(15)
+        check(code == 0, "the first copy ended with %r" % code)
+        # explorer.exe opens the program: its start-up chime is heard.
+        check(s.wait_for_sounds(4, START_S), "the new copy made no sound")
+        from driver import processes_of
+        check(processes_of(s.folder, ENV.prefix), "no new copy runs")
+        check(values(s.folder) == (3000, 0, 0), "saved: %s" % (values(s.folder),))
+        sounds = s.finish(0.5)
+    check(names(sounds)[:4] == ["ReleaseChime", "OffChime x1.5", "OffChime", "OnChime"],
+          "heard %s" % names(sounds))
+
+
+def test_a_restart_that_cannot_start_keeps_running():
+    with Session("menu-admin-fail", ["/silent"]) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        # The shell cannot find the program under its old name any more.
+        os.rename(s.program.exe, os.path.join(s.folder, "renamed.exe"))
+        choose(ADMIN)
+        check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
+        check(ENV.probe.ask('click "Restart required." "Yes"') == "clicked", "no Yes button")
+        check(s.program.wait(3) is None, "the program ended")
+        check(wait_until(lambda: tray_window(0), 5), "the icon is not back")
+        time.sleep(1.0)
+        check(s.program.running(), "the program ended")
+        check(ENV.probe.ask("mutex Quenlor_morlett") == "exists", "the instance is not held")
+        choose(EXIT, 1)
+        check(s.program.wait(10) == 0, "exit after the failed restart did not end it")
+        sounds = s.finish(0.3)
+    check(names(sounds) == ["ReleaseChime", "OnChime x1.5", "OffChime", "OffChime"],
+          "heard %s" % names(sounds))
 
 
 def test_exit():
@@ -384,11 +526,13 @@ def test_exit():
         check(wait_until(lambda: not tray_window(0), 3), "the tray icon stayed")
         sounds = s.finish(0.5)
     check(names(sounds) == ["ReleaseChime", "OffChime"], "heard %s" % names(sounds))
-    check(abs(sounds[1].duration - 172) < 15, "the chime was cut: %.0f ms" % sounds[1].duration)
+    check(abs(sounds[1].duration - 172) < 25, "the chime was cut: %.0f ms" % sounds[1].duration)
 
 
 GROUPS = {
     "startup": [
+        ("Startup.OneGuiProgramWithManifestAndVersion",
+         test_one_gui_program_with_manifest_and_version),
         ("Startup.DefaultsWithoutASettingsFile", test_defaults_without_a_settings_file),
         ("Startup.SilentOnlyForTheWholeLine", test_silent_only_for_the_whole_line),
         ("Startup.SilentInQuotes", test_silent_in_quotes),
@@ -396,6 +540,9 @@ GROUPS = {
         ("Startup.SpeedFloorRewritesTheFile", test_speed_floor_rewrites_the_file_before_the_chime),
         ("Startup.AFolderNamedLikeTheFileIsNoFile", test_a_folder_named_like_the_file_is_no_file),
         ("Startup.TheFileBesideTheProgram", test_the_file_beside_the_program_from_another_folder),
+        ("Startup.APlantedDllIsNotLoaded", test_a_planted_dll_is_not_loaded),
+        ("Startup.AnElevatedStartWithRunAsAdminRunsOn",
+         test_an_elevated_start_with_run_as_admin_runs_on),
     ],
     "watcher": [
         ("Watcher.WarningsWhileCapsLockIsOn", test_warnings_while_caps_lock_is_on),
@@ -403,9 +550,14 @@ GROUPS = {
     ],
     "menu": [
         ("Menu.ForceOffSwitchTwice", test_force_off_switch_twice),
+        ("Menu.HandEditedSwitchValuesTurnOff", test_hand_edited_switch_values_turn_off),
         ("Menu.SpeedDialog", test_speed_dialog),
         ("Menu.RunAsAdminNoKeepsRunning", test_run_as_admin_no_keeps_running),
         ("Menu.RunAsAdminYesRestarts", test_run_as_admin_yes_restarts),
+        ("Menu.RunAsAdminOffRestartsThroughTheShell",
+         test_run_as_admin_off_restarts_through_the_shell),
+        ("Menu.ARestartThatCannotStartKeepsRunning",
+         test_a_restart_that_cannot_start_keeps_running),
         ("Menu.Exit", test_exit),
     ],
 }

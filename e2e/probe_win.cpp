@@ -15,10 +15,15 @@
 //   click TITLE BUTTON           presses the button (text without '&') in the window TITLE
 //   set-text TITLE TEXT          puts TEXT into the first edit field of the window TITLE
 //   start LINE                   starts a program with exactly this command line
+//   memory EXE                   "private N working-set M" per process running EXE
+//   resources PATH               "manifest N version N icons N": resource sizes, icon count
 //   elevated                     "1" or "0": the token's elevation
 //   mutex NAME                   "exists" or "none"
 //   wait-gone TITLE MS           "gone N" once no visible window has the title, else "there"
 #include <windows.h>
+
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -142,7 +147,11 @@ std::string Run(const std::vector<std::string>& args) {
                 offAt = NowMs() - start;
                 break;
             }
-            Sleep(1);
+            // The program may answer within a millisecond: look without pausing at first.
+            if (NowMs() - start < 50)
+                SwitchToThread();
+            else
+                Sleep(1);
         }
         return "seen-on " + std::to_string(seenOn) + " off-at " + std::to_string(offAt);
     }
@@ -194,6 +203,52 @@ std::string Run(const std::vector<std::string>& args) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         return "started " + std::to_string(process.dwProcessId);
+    }
+    if (command == "memory" && args.size() == 2) {
+        // Private bytes of every running process with this exe name.
+        std::string out;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return "error";
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more;
+             more = Process32NextW(snapshot, &entry)) {
+            if (_wcsicmp(entry.szExeFile, Wide(args[1]).c_str()) != 0) continue;
+            HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                                         entry.th32ProcessID);
+            if (!process) continue;
+            PROCESS_MEMORY_COUNTERS_EX counters = {};
+            counters.cb = sizeof counters;
+            if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                     sizeof counters))
+                out += "private " + std::to_string(counters.PrivateUsage) + " working-set " +
+                       std::to_string(counters.WorkingSetSize) + " ";
+            CloseHandle(process);
+        }
+        CloseHandle(snapshot);
+        return out.empty() ? "none" : out;
+    }
+    if (command == "resources" && args.size() == 2) {
+        // What the loader finds in an exe: its manifest, its version and any icon.
+        HMODULE module = LoadLibraryExW(Wide(args[1]).c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        if (!module) return "cannot-load";
+        std::string out;
+        HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+        out += "manifest " + std::to_string(manifest ? SizeofResource(module, manifest) : 0);
+        HRSRC version = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+        out += " version " + std::to_string(version ? SizeofResource(module, version) : 0);
+        int icons = 0;
+        EnumResourceNamesW(
+            module, MAKEINTRESOURCEW(14),
+            [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) -> BOOL {
+                ++*reinterpret_cast<int*>(count);
+                return TRUE;
+            },
+            LONG_PTR(&icons));
+        out += " icons " + std::to_string(icons);
+        FreeLibrary(module);
+        return out;
     }
     if (command == "elevated") {
         HANDLE token = nullptr;

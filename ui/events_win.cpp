@@ -4,11 +4,14 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace {
 
 constexpr wchar_t kWakeClass[] = L"PostEventClass";
 
-HWND gWakeWindow = nullptr;
+// Read by any thread that queues an event, written at start-up and shutdown.
+std::atomic<HWND> gWakeWindow = nullptr;
 UINT gWakeMessage = 0;
 
 // Takes one message of the calling thread: false when none arrived in time.
@@ -39,8 +42,7 @@ void EventPlatformInit() {
 }
 
 void EventPlatformShutdown() {
-    if (gWakeWindow) DestroyWindow(gWakeWindow);
-    gWakeWindow = nullptr;
+    if (HWND window = gWakeWindow.exchange(nullptr)) DestroyWindow(window);
     UnregisterClassW(kWakeClass, GetModuleHandleW(nullptr));
 }
 
@@ -49,7 +51,7 @@ uint32_t EventWakeMessage() {
 }
 
 void EventPlatformWake() {
-    if (gWakeWindow) PostMessageW(gWakeWindow, gWakeMessage, 0, 0);
+    if (HWND window = gWakeWindow.load()) PostMessageW(window, gWakeMessage, 0, 0);
 }
 
 void EventQueueWake() {

@@ -29,6 +29,6 @@ inline RuntimeLibrary MenuLibrary() {
 int32_t MenuItemSetChecked(int64_t menu, int32_t id, int32_t checked);
 
 // Shows the menu at the mouse pointer on behalf of window (native handle) and returns when it
-// closes; a chosen item reaches window as a command. 0 when there is no such menu or nothing
-// was chosen.
+// closes; a chosen item reaches window as a command afterwards. Non-zero when the menu was
+// shown, 0 when there is no such menu or it could not be shown.
 int32_t PopupMenuShow(int64_t menu, void* window);

@@ -5,8 +5,8 @@ if(WIN32)
 
   if(MORLETT_TESTS)
     morlett_add_test_program(ui_shell_tests
-      SOURCES tests/shell_main.cpp tests/shell_images_test.cpp tests/shell_menus_test.cpp
-              tests/shell_requesters_test.cpp
+      SOURCES tests/shell_main.cpp tests/shell_gui_support.cpp tests/shell_images_test.cpp tests/shell_menus_test.cpp
+              tests/shell_requesters_test.cpp tests/shell_tray_test.cpp
       LIBRARIES morlett_ui morlett_ui_gui_support
       TIMEOUT 240)
   endif()

@@ -4,8 +4,13 @@
 #include "ui/events.h"
 #include "ui/ui_internal.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <ostream>
+#include <thread>
 #include <vector>
 
 struct QueuedEvent {
@@ -44,3 +49,36 @@ template <typename Posts> std::vector<QueuedEvent> ToEvents(const Posts& posts) 
 inline void DrainNative() {
     for (int i = 0; i < 100000 && EventPlatformPump(0) != 0; ++i) {}
 }
+
+// Keeps a test that waits without a timeout from hanging the run: once seconds have passed
+// it marks the test as timed out and keeps waking the main thread until it is destroyed, so
+// a wait loop that checks TimedOut() ends.
+class WaitGuard {
+  public:
+    explicit WaitGuard(int seconds)
+        : thread_([this, seconds] {
+              std::unique_lock lock(lock_);
+              if (done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return stop_; }))
+                  return;
+              timedOut_ = true;
+              while (
+                  !done_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; }))
+                  EventQueueWake();
+          }) {}
+    ~WaitGuard() {
+        {
+            std::lock_guard guard(lock_);
+            stop_ = true;
+        }
+        done_.notify_all();
+        thread_.join();
+    }
+    bool TimedOut() const { return timedOut_; }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable done_;
+    bool stop_ = false;
+    std::atomic<bool> timedOut_{false};
+    std::thread thread_;
+};

@@ -1,4 +1,5 @@
 #include "runtime/strings.h"
+#include "shell_gui_support.h"
 #include "ui/requesters.h"
 
 #include <windows.h>
@@ -6,26 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace {
-
-// Runs a step on this thread every 50 ms while a requester's own loop blocks the test,
-// until the step returns true. Thread timers are dispatched by every modal loop.
-std::function<bool()> gStep;
-UINT_PTR gStepTimer = 0;
-
-void CALLBACK RunStep(HWND, UINT, UINT_PTR, DWORD) {
-    if (gStep && gStep()) {
-        KillTimer(nullptr, gStepTimer);
-        gStep = nullptr;
-    }
-}
-
-void WhileBlocked(std::function<bool()> step) {
-    gStep = std::move(step);
-    gStepTimer = SetTimer(nullptr, 0, 50, RunStep);
-}
 
 HWND Dialog() {
     return FindWindowW(L"InputRequester", nullptr);
@@ -195,6 +180,84 @@ TEST(Requesters, MessageBoxDisablesTheOtherWindowsMeanwhile) {
     EXPECT_TRUE(IsWindowEnabled(w.other));
     EXPECT_TRUE(Topmost(w.other));
     CloseWindows(w);
+}
+
+} // namespace
+
+namespace {
+
+// Waits inside the requester's loop until its window is up and in the foreground, then runs
+// the host command (xdotool) made for it.
+void AnswerWhenShown(std::optional<gui::HostCommand>* answer, const wchar_t* cls,
+                     const wchar_t* title, std::function<std::string(HWND)> input) {
+    WhileBlocked([=] {
+        HWND window = FindWindowW(cls, title);
+        if (!window || !IsWindowVisible(window) || GetForegroundWindow() != window) return false;
+        answer->emplace(input(window));
+        return true;
+    });
+}
+
+// Where the close box of a window's caption is.
+POINT CloseBox(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    const int y = r.top + GetSystemMetrics(SM_CYCAPTION) / 2 + 1;
+    for (int x = r.right - 1; x > r.left; --x)
+        if (SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
+            POINT p{x - 3, y};
+            return p;
+        }
+    return POINT{r.right - 10, y};
+}
+
+TEST(Requesters, AnsweredWithRealKeysAndClicks) {
+    gui::Watchdog dog(90, "requesters");
+    if (!gui::CanDriveDisplay()) GTEST_SKIP() << "no display to drive";
+    std::optional<gui::HostCommand> answer;
+
+    struct Box {
+        const char* keys;
+        int64_t result;
+    } boxes[] = {{"xdotool key y", IDYES}, {"xdotool key n", IDNO}};
+    for (const Box& b : boxes) {
+        SCOPED_TRACE(b.keys);
+        AnswerWhenShown(&answer, L"#32770", L"Restart required.", [&](HWND) { return b.keys; });
+        EXPECT_EQ(MessageBoxShow(u"Restart required.", u"Should Morlett restart right now?", 4),
+                  b.result);
+        answer.reset();
+    }
+
+    struct Dialog {
+        const char* what;
+        int32_t flags;
+        const char16_t* defaultText;
+        std::function<std::string(HWND)> input;
+        std::u16string result;
+    } dialogs[] = {
+        // The caret stands after the default text, so typing appends.
+        {"typed and Enter", 0, u"3000",
+         [](HWND) { return "xdotool type 12 && xdotool key Return"; }, u"300012"},
+        {"Escape", 0, u"3000", [](HWND) { return "xdotool type 12 && xdotool key Escape"; }, u""},
+        {"close box", 0, u"3000",
+         [](HWND w) { return "xdotool mousemove " + At(CloseBox(w)) + " sleep 0.2 click 1"; }, u""},
+        {"password", INPUT_PASSWORD, nullptr,
+         [](HWND) { return "xdotool type secret && xdotool key Return"; }, u"secret"},
+    };
+    for (const Dialog& d : dialogs) {
+        SCOPED_TRACE(d.what);
+        wchar_t mask = 0;
+        AnswerWhenShown(&answer, L"InputRequester", L"Morlett", [&](HWND w) {
+            mask = wchar_t(SendMessageW(GetDlgItem(w, 10), EM_GETPASSWORDCHAR, 0, 0));
+            return d.input(w);
+        });
+        ScratchMark mark;
+        EXPECT_EQ(
+            std::u16string(InputDialogShow(u"Morlett", u"Enter a number", d.defaultText, d.flags)),
+            d.result);
+        EXPECT_EQ(mask != 0, (d.flags & INPUT_PASSWORD) != 0);
+        answer.reset();
+    }
 }
 
 } // namespace

@@ -1,0 +1,5 @@
+if(TARGET morlett_ui)
+  add_executable(ui_bench ${CMAKE_CURRENT_LIST_DIR}/ui_bench.cpp)
+  morlett_target_settings(ui_bench)
+  target_link_libraries(ui_bench PRIVATE morlett_ui)
+endif()
