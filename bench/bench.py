@@ -380,15 +380,17 @@ def measure_memory(env, probe, progress, warnings):
     player = Contestant(env, "mem-player", env.ref["ref_player"])
     poller = Contestant(env, "mem-poll", env.ref["ref_poll"])
     sleeper = Contestant(env, "mem-sleep", env.ref["ref_sleep"])
+    tray = Contestant(env, "mem-tray", env.ref["ref_tray"])
     out = {}
     try:
-        for c in (morlett, player, poller, sleeper):
+        for c in (morlett, player, poller, sleeper, tray):
             c.pid(15)
         time.sleep(3)
         out["morlett_start"] = memory(env, "morlett.exe")
         out["ref_player"] = memory(env, "ref_player.exe")
         out["ref_poll"] = memory(env, "ref_poll.exe")
         out["ref_sleep"] = memory(env, "ref_sleep.exe")
+        out["ref_tray"] = memory(env, "ref_tray.exe")
         poller.end()  # it would answer the warnings' Caps Lock too
         caps(probe, "on")
         half = time.time() + on_seconds / 2
@@ -400,7 +402,7 @@ def measure_memory(env, probe, progress, warnings):
         out["morlett_after"] = memory(env, "morlett.exe")
         out["warnings"] = warnings
     finally:
-        for c in (morlett, player, poller, sleeper):
+        for c in (morlett, player, poller, sleeper, tray):
             c.end()
         caps(probe, "off")
     return out
@@ -471,6 +473,9 @@ def table(r):
         growth = mem["morlett_after"]["private"] - mem["morlett_start"]["private"]
         rows.append(("private growth over the warnings", "%+d" % growth, "0", "", "", "none",
                      "half-way %+d" % (mem["morlett_half"]["private"] - mem["morlett_start"]["private"])))
+        others = "; ".join("%s %.1f MB" % (n, mem[n]["private"] / 1048576.0)
+                           for n in ("ref_poll", "ref_sleep", "ref_tray") if n in mem)
+        rows.append(("private bytes of the other references", "", "", "", "", "", others))
         rows.append(("handles after start / after", "%d / %d" % (mem["morlett_start"]["handles"],
                                                                mem["morlett_after"]["handles"]),
                      "%d" % ref["handles"], "ref_player", "", "flat", ""))

@@ -69,7 +69,7 @@ def sound_at(recorder, at, limit):
     if not found:
         return None
     a, b = found[0]
-    duration, head, tail = analyse.features(RATE, samples, a, b)
+    duration, head, tail = analyse.features(RATE, analyse.content_of(RATE, samples, a, b))
     return onset, analyse.classify(duration, head, tail)[0]
 
 

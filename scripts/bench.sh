@@ -23,6 +23,11 @@ mkdir -p "$out" "$(dirname "$build")"
 
 say() { printf '[bench] %s\n' "$*"; }
 
+python3 bench/test_tools.py >"$out/.tools-test.log" 2>&1 || {
+    cat "$out/.tools-test.log"
+    say "the benchmark tools' own tests failed"
+    exit 1
+}
 say "building the program and its references (Release, $build)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DMORLETT_WERROR=ON >"$out/.configure-windows.log" 2>&1 &&
