@@ -136,13 +136,19 @@ def memory(env, exe_name):
 # ---- Recording with time stamps -----------------------------------------------------------
 
 class StampedRecorder:
-    """parec on a sink's monitor, mono 16-bit. Every block is stamped on arrival; the
-    earliest-arriving blocks fix the recording's position on the wall clock, so that
-    recordings of different sinks share one time base within a few ms."""
+    """parec on a sink's monitor, mono 16-bit. Every block is stamped on arrival; near any
+    moment, the earliest-arriving blocks fix the recording's position on the wall clock, so
+    that recordings of different sinks share one time base within a few ms. The position is
+    taken from the blocks around the moment, not once for the whole recording: over a long
+    run the sink's clock drifts from the wall clock, and after a stall under load it
+    delivers in a burst."""
+
+    WINDOW = 10.0  # seconds of stamps either side of a moment
 
     def __init__(self, sink):
         self.samples = bytearray()
-        self.offset = None  # wall time of sample 0
+        self.offset = None  # wall time of sample 0, from every block
+        self.stamps = []    # (arrival, wall time of sample 0 by this block)
         self.lock = threading.Lock()
         self.process = subprocess.Popen(
             ["parec", "--raw", "--latency-msec=10", "--format=s16le", "--rate=%d" % RATE,
@@ -161,8 +167,18 @@ class StampedRecorder:
             with self.lock:
                 self.samples += chunk
                 start = now - (len(self.samples) // 2) / RATE
+                self.stamps.append((now, start))
                 if self.offset is None or start < self.offset:
                     self.offset = start
+
+    def offset_near(self, wall):
+        """The wall time of sample 0 as the blocks that arrived near wall place it; the
+        caller holds the lock."""
+        import bisect
+        lo = bisect.bisect_left(self.stamps, (wall - self.WINDOW,))
+        hi = bisect.bisect_right(self.stamps, (wall + self.WINDOW,))
+        near = self.stamps[lo:hi]
+        return min(s for _, s in near) if near else self.offset
 
     def wait_ready(self, timeout=8):
         """True once the monitor streams (an idle null sink starts in long blocks)."""
@@ -182,7 +198,7 @@ class StampedRecorder:
             if self.offset is None:
                 return None
             data = array.array("h")
-            first = int((wall - self.offset) * RATE)
+            first = int((wall - self.offset_near(wall)) * RATE)
             quiet_from = max(0, first - RATE // 50)
             end = min(len(self.samples) // 2, first + int(limit * RATE))
             if first < 0 or end <= first:

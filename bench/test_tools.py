@@ -59,10 +59,11 @@ class SizeMap(unittest.TestCase):
 class FakeRecorder(StampedRecorder):
     """The recorder's search without parec: samples and their place on the clock given."""
 
-    def __init__(self, samples, offset):
+    def __init__(self, samples, offset, stamps=()):
         import array
         self.samples = bytearray(array.array("h", samples).tobytes())
         self.offset = offset
+        self.stamps = list(stamps)
         self.lock = threading.Lock()
 
 
@@ -82,6 +83,22 @@ class Onsets(unittest.TestCase):
         # Before the recording, or with nothing within the limit.
         self.assertIsNone(rec.onset_after(99.0))
         self.assertIsNone(rec.onset_after(100.2, limit=0.5))
+
+    def test_the_clock_is_read_near_the_moment(self):
+        # A sink that stalled for 2 s and then delivered in a burst: the blocks before the
+        # stall place sample 0 at 100.0, those after it at 98.0. Near each moment its own
+        # blocks decide; one position for the whole recording would put every onset before
+        # the stall 2 s off.
+        quiet = [0] * (40 * RATE)
+        loud = [1000, -1000] * (RATE // 20)
+        samples = quiet[:]
+        samples[5 * RATE:5 * RATE + len(loud)] = loud    # at 105.0 by the early blocks
+        samples[30 * RATE:30 * RATE + len(loud)] = loud  # at 128.0 by the late blocks
+        stamps = [(100.0 + t, 100.0) for t in range(0, 15)] + \
+                 [(98.0 + t, 98.0) for t in range(20, 40)]
+        rec = FakeRecorder(samples, offset=98.0, stamps=stamps)
+        self.assertAlmostEqual(rec.onset_after(104.9), 0.1, places=3)
+        self.assertAlmostEqual(rec.onset_after(127.9), 0.1, places=3)
 
     def test_quantiles(self):
         self.assertEqual(quantile([3, 1, 2], 0.5), 2)

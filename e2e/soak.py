@@ -59,7 +59,7 @@ def sound_at(recorder, at, limit):
     if onset is None:
         return None
     with recorder.lock:
-        first = int((at + onset - recorder.offset) * RATE)
+        first = int((at + onset - recorder.offset_near(at)) * RATE)
         raw = bytes(recorder.samples[first * 2:(first + int(0.4 * RATE)) * 2])
     import array
     data = array.array("h")

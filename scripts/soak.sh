@@ -23,7 +23,7 @@ for ((i = 1; i <= $#; i++)); do
     [ "${!i}" = --minutes ] && { j=$((i + 1)); minutes=${!j}; }
 done
 echo "[soak] building the program and the tools (Release, $build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DMORLETT_WERROR=ON >"$out/.configure-soak.log" 2>&1 &&
     cmake --build "$build" -j2 --target morlett morlett_probe ref_poll ref_sleep ref_player \
         ref_tray morlett_benchtool >"$out/.build-soak.log" 2>&1 || {
