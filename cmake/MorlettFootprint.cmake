@@ -7,7 +7,7 @@ if(NOT MSVC)
   add_link_options("$<${morlett_optimised}:-Wl,--gc-sections>")
 endif()
 # The Windows program is small and waits on the keyboard and the audio device, never on its
-# own code: optimising for size costs it no latency (bench/sound_bench compares the mixing).
+# own code: optimising for size costs it no latency (BENCHMARKS.md has the figures).
 if(WIN32 AND NOT MSVC)
   add_compile_options("$<$<CONFIG:Release>:-Os>")
 endif()
