@@ -10,12 +10,13 @@
 #define MA_NO_GENERATION
 #define MA_NO_RESOURCE_MANAGER
 
-// The platform's usual playback backends, and the null backend as the last resort.
+// The platform's usual playback backends, and the null backend as the last resort. On
+// Windows that is WASAPI alone: every Windows the program runs on has it, and where it
+// cannot open a device the older DirectSound and WinMM paths (which Windows runs on top of
+// it) cannot either; they would only add their code to the program.
 #define MA_ENABLE_ONLY_SPECIFIC_BACKENDS
 #if defined(_WIN32)
 #define MA_ENABLE_WASAPI
-#define MA_ENABLE_DSOUND
-#define MA_ENABLE_WINMM
 #else
 #define MA_ENABLE_PULSEAUDIO
 #define MA_ENABLE_ALSA
