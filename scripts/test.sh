@@ -5,7 +5,7 @@
 # Prints one summary line per configuration and exits non-zero on any failure.
 #   scripts/test.sh            everything
 #   scripts/test.sh native     only the named configurations (native, native-tsan, windows,
-#                              scripts)
+#                              soak, scripts)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,12 +13,12 @@ root=$PWD
 configs=("$@")
 # Where the logs go (the scripts' own checks run a second test.sh and keep its logs apart).
 logs=${MORLETT_TEST_LOG_DIR:-build}
-[ ${#configs[@]} -gt 0 ] || configs=(native native-tsan windows scripts)
+[ ${#configs[@]} -gt 0 ] || configs=(native native-tsan windows soak scripts)
 for c in "${configs[@]}"; do
     case "$c" in
-    native | native-tsan | windows | scripts) ;;
+    native | native-tsan | windows | soak | scripts) ;;
     *)
-        echo "test: unknown configuration '$c' (native, native-tsan, windows, scripts)" >&2
+        echo "test: unknown configuration '$c' (native, native-tsan, windows, soak, scripts)" >&2
         exit 2
         ;;
     esac
@@ -74,6 +74,18 @@ count_results() {
 
 run_config() {
     local preset=$1 log="$logs/$1-test.log" rc
+    if [ "$preset" = soak ]; then
+        # The short robustness run of morlett.exe (scripts/soak.sh runs the long one): random
+        # Caps Lock toggles and menu use for 2 minutes, then the fault runs.
+        echo "== soak: 2-minute soak and the fault runs"
+        step env MORLETT_BENCH_BUILD="$root/build/windows" SOAK_OUT="$root/build/soak" \
+            bash scripts/soak.sh --minutes 2 >"$log" 2>&1
+        rc=$?
+        count_results "$log"
+        grep -aE '^\[  FAILED  \] [A-Za-z]' "$log" | sed 's/^/   /'
+        finish_config "$preset" "$rc" "$log"
+        return
+    fi
     if [ "$preset" = scripts ]; then
         echo "== scripts: test"
         step bash scripts/tests/run.sh >"$log" 2>&1
