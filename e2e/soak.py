@@ -45,14 +45,6 @@ def start(name, args=("/silent",), settings=None, environment=None, sink=None, p
 BENCH_EXE = None
 
 
-def settings_of(folder):
-    path = os.path.join(folder, "morlett.json")
-    if not os.path.isfile(path):
-        return None
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def sound_at(recorder, at, limit):
     """(onset s after at, clip name) of the first sound within limit s after at, or None."""
     onset = recorder.onset_after(at, limit)
@@ -88,6 +80,7 @@ def test_soak():
     samples = []        # (seconds, private, workingset, handles)
     periods = []        # (on at, off at, beeptime, force-off)
     menu_times = []
+    menu_ends = []      # when each menu action was done (its chime may still be on its way)
     force_off = False
     rng = random.Random(ARGS.seed)
     began = time.time()
@@ -111,7 +104,7 @@ def test_soak():
                     e2e.click_menu_item(menu, e2e.FORCE)
                     check(menu_gone(2), "the menu stayed open")
                     force_off = not force_off
-                    check(wait_until(lambda: (settings_of(program.folder) or b"").find(
+                    check(wait_until(lambda: (e2e.settings(program.folder) or b"").find(
                         b'"forceOff"  : %d' % force_off) >= 0, 2),
                         "force-off was not saved within 2 s")
                 else:
@@ -127,10 +120,11 @@ def test_soak():
                     check(probe.ask('click "Morlett" "OK"') == "clicked", "no OK button")
                     check(probe.ask('wait-gone "Morlett" 2000').startswith("gone"),
                           "the dialog stayed")
-                    check(wait_until(lambda: b": %d" % beeptime in (settings_of(program.folder)
+                    check(wait_until(lambda: b": %d" % beeptime in (e2e.settings(program.folder)
                                                                       or b""), 2),
                           "the speed was not saved within 2 s")
                 menu_times.append(time.time() - started)
+                menu_ends.append(time.time())
                 next_menu = time.time() + rng.uniform(10, 30)
                 time.sleep(0.5)
                 continue
@@ -166,11 +160,14 @@ def test_soak():
         check(worst <= 0.05, "%s moved %.1f %% after warm-up" % (label, 100 * worst))
     log("menu actions: %d, slowest %.2f s" % (len(menu_times), max(menu_times or [0])))
     # A warning for every on-period longer than the warning time, once the release chime of
-    # the off-period before it (127 ms) was over.
+    # the off-period before it (127 ms) was over, and not right after a menu action: its chime
+    # shares the program's one sound with the warnings, and on a device that first has to start
+    # again it can arrive together with the warning and be the sound heard there.
     checked = missed = 0
     previous_off = None
     for on_at, off_at, bt, forced in periods:
         quiet_before = previous_off is None or on_at - previous_off > 0.3
+        quiet_before = quiet_before and not any(0 <= on_at - t < 1.5 for t in menu_ends)
         previous_off = off_at
         if forced or off_at - on_at <= max(bt / 1000.0, 0.3) or not quiet_before:
             continue
@@ -210,8 +207,8 @@ def test_no_audio_device():
         alive_with_icon(program)
         time.sleep(1)
         e2e.choose(e2e.FORCE, 3)
-        check(wait_until(lambda: settings_of(program.folder) == FORCE_ON_FILE, 3),
-              "force-off was not saved: %r" % settings_of(program.folder))
+        check(wait_until(lambda: e2e.settings(program.folder) == FORCE_ON_FILE, 3),
+              "force-off was not saved: %r" % e2e.settings(program.folder))
         answer = probe.ask("press-and-watch 2000")
         parts = answer.split()
         check(len(parts) == 4 and int(parts[3]) >= 0 or int(parts[1]) < 0,
@@ -245,7 +242,7 @@ def test_read_only_settings_folder():
         check(len(parts) == 4 and (int(parts[3]) >= 0 or int(parts[1]) < 0),
               "force-off not in effect: %s" % answer)
         check(probe.ask("caps") == "off", "Caps Lock stayed on")
-        check(settings_of(folder) == original, "the file changed")
+        check(e2e.settings(folder) == original, "the file changed")
         check(program.pids(), "the program ended")
         exit_through_menu(program)
     finally:
@@ -281,7 +278,7 @@ def test_broken_settings_files():
             heard = sound_at(recorder, at, 20)
             check(heard and heard[1] == "OnChime", "%s: no start-up chime (%r)" % (name, heard))
             if content is not None:
-                check(settings_of(program.folder) == content, "%s: the file changed" % name)
+                check(e2e.settings(program.folder) == content, "%s: the file changed" % name)
             else:
                 check(os.path.isdir(path), "%s: the folder is gone" % name)
             log("%s: started with the defaults" % name)
@@ -319,7 +316,7 @@ def test_save_interrupted():
                 xdotool("mousemove", x + 1, y)
             wait_until(lambda: not tray_window(0), 5)
             xdotool("mousemove", 600, 600)
-        data = settings_of(folder)
+        data = e2e.settings(folder)
         check(data in (None, DEFAULT_FILE, FORCE_ON_FILE), "round %d: the file reads %r" % (i, data))
         leftovers = sorted(set(os.listdir(folder)) - {"morlett.exe", "morlett.json"})
         log("round %d: %d switches, file %s, other files %s"

@@ -29,11 +29,7 @@ python3 bench/test_tools.py >"$out/.tools-test.log" 2>&1 || {
     exit 1
 }
 say "building the program and its references (Release, $build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DMORLETT_WERROR=ON >"$out/.configure-windows.log" 2>&1 &&
-    cmake --build "$build" -j2 --target morlett morlett_probe ref_poll ref_sleep ref_player \
-        ref_tray morlett_benchtool >"$out/.build-windows.log" 2>&1 || {
-    tail -n 30 "$out/.build-windows.log" "$out/.configure-windows.log" 2>/dev/null
+bash scripts/build-tools.sh "$build" "$out" windows || {
     say "the Windows build failed"
     exit 1
 }

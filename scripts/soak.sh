@@ -23,11 +23,7 @@ for ((i = 1; i <= $#; i++)); do
     [ "${!i}" = --minutes ] && { j=$((i + 1)); minutes=${!j}; }
 done
 echo "[soak] building the program and the tools (Release, $build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DMORLETT_WERROR=ON >"$out/.configure-soak.log" 2>&1 &&
-    cmake --build "$build" -j2 --target morlett morlett_probe ref_poll ref_sleep ref_player \
-        ref_tray morlett_benchtool >"$out/.build-soak.log" 2>&1 || {
-    tail -n 30 "$out/.build-soak.log" "$out/.configure-soak.log" 2>/dev/null
+bash scripts/build-tools.sh "$build" "$out" soak || {
     echo "[  FAILED  ] 1 tests, listed below:"
     echo "[  FAILED  ] Soak.Build"
     exit 1
