@@ -114,24 +114,114 @@ size_t FormatDoubleFast(double x, char* out) {
 #endif
 }
 
+// The exact decimal digits of a finite non-zero |x| (a double is m * 2^e, so its value is an
+// integer times a power of ten: m * 2^e for e >= 0, m * 5^-e / 10^-e below), as a big number
+// in limbs of nine decimal digits, least significant first. Writes the digits without leading
+// zeros and returns their count; *exponent receives the decimal exponent of the first digit.
+// At most 767 digits (the smallest subnormal times 10^1074).
+constexpr int kExactLimbs = 90;
+constexpr int kExactDigits = kExactLimbs * 9;
+
+int ExactDigits(double x, char* digits, int* exponent) {
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    int field = int(bits >> 52 & 0x7FF);
+    uint64_t m = bits & ((uint64_t{1} << 52) - 1);
+    int e = -1074;
+    if (field) {
+        m |= uint64_t{1} << 52;
+        e = field - 1075;
+    }
+    uint32_t limbs[kExactLimbs];
+    int count = 0;
+    for (; m; m /= 1000000000) limbs[count++] = uint32_t(m % 1000000000);
+    // Multiplies by factor (below 2^32, so every step stays below 2^64).
+    auto multiply = [&](uint64_t factor) {
+        uint64_t carry = 0;
+        for (int i = 0; i < count; ++i) {
+            uint64_t p = limbs[i] * factor + carry;
+            limbs[i] = uint32_t(p % 1000000000);
+            carry = p / 1000000000;
+        }
+        for (; carry; carry /= 1000000000) limbs[count++] = uint32_t(carry % 1000000000);
+    };
+    int shift = 0; // decimal places below the big number's last digit
+    for (int left = e; left > 0; left -= 29) multiply(uint64_t{1} << (left < 29 ? left : 29));
+    if (e < 0) {
+        shift = -e;
+        for (int left = -e; left > 0; left -= 13) {
+            uint64_t five = 1;
+            for (int i = 0; i < (left < 13 ? left : 13); ++i) five *= 5;
+            multiply(five);
+        }
+    }
+    auto top = std::to_chars(digits, digits + 9, limbs[count - 1]).ptr;
+    int n = int(top - digits);
+    for (int i = count - 2; i >= 0; --i, n += 9) Write9(digits + n, limbs[i]);
+    *exponent = n - 1 - shift;
+    return n;
+}
+
 // A double as the C library's "%.32g" prints it in the "C" locale: 32 significant digits,
-// exactly rounded, trailing zeros dropped, exponent form for exponents below -4 or from 32.
-// A whole number of 2^63 or more would come out as plain digits, which read back as a
-// wrapped 64-bit integer; it takes the exponent form instead, so that it reads back as the
-// same double.
+// exactly rounded (half to even), trailing zeros dropped, exponent form for decimal exponents
+// below -4 or from 32 on, with a sign and at least two digits. A whole number of 2^63 or more
+// would come out as plain digits, which read back as a wrapped 64-bit integer; it takes the
+// exponent form instead, so that it reads back as the same double.
 size_t FormatDouble(double x, char* buffer) {
     if (size_t length = FormatDoubleFast(x, buffer); length && DoubleFitsInt64(x)) return length;
-    auto r = std::to_chars(buffer, buffer + kNumberBuffer - 1, x, std::chars_format::general, 32);
-    size_t length = size_t(r.ptr - buffer);
-    if (DoubleFitsInt64(x) || std::memchr(buffer, '.', length) || std::memchr(buffer, 'e', length))
-        return length;
-    r = std::to_chars(buffer, buffer + kNumberBuffer - 1, x, std::chars_format::scientific, 31);
-    char* e = static_cast<char*>(std::memchr(buffer, 'e', size_t(r.ptr - buffer)));
-    char* cut = e;
-    while (cut[-1] == '0') --cut;
-    if (cut[-1] == '.') --cut;
-    std::memmove(cut, e, size_t(r.ptr - e));
-    return size_t(r.ptr - e) + size_t(cut - buffer);
+    char digits[kExactDigits + 1];
+    int exponent;
+    int n = ExactDigits(x, digits, &exponent);
+    if (n > 32) {
+        char next = digits[32];
+        bool rest = false;
+        for (int i = 33; i < n && !rest; ++i) rest = digits[i] != '0';
+        bool up = next > '5' || (next == '5' && (rest || (digits[31] - '0') % 2));
+        n = 32;
+        if (up) {
+            int i = n - 1;
+            while (i >= 0 && digits[i] == '9') digits[i--] = '0';
+            if (i >= 0) {
+                ++digits[i];
+            } else {
+                digits[0] = '1'; // 99..9 became 100..0: one more place before the point
+                ++exponent;
+            }
+        }
+    }
+    while (n > 1 && digits[n - 1] == '0') --n;
+
+    char* p = buffer;
+    if (x < 0) *p++ = '-';
+    bool whole = exponent >= 0 && n <= exponent + 1;
+    if (exponent < -4 || exponent >= 32 || (whole && !DoubleFitsInt64(x))) {
+        *p++ = digits[0];
+        if (n > 1) {
+            *p++ = '.';
+            std::memcpy(p, digits + 1, size_t(n - 1));
+            p += n - 1;
+        }
+        *p++ = 'e';
+        *p++ = exponent < 0 ? '-' : '+';
+        int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10) *p++ = '0';
+        p = std::to_chars(p, p + 3, magnitude).ptr;
+    } else if (exponent < 0) {
+        *p++ = '0';
+        *p++ = '.';
+        for (int i = -1; i > exponent; --i) *p++ = '0';
+        std::memcpy(p, digits, size_t(n));
+        p += n;
+    } else {
+        int before = exponent + 1; // digits before the point
+        for (int i = 0; i < before; ++i) *p++ = i < n ? digits[i] : '0';
+        if (n > before) {
+            *p++ = '.';
+            std::memcpy(p, digits + before, size_t(n - before));
+            p += n - before;
+        }
+    }
+    return size_t(p - buffer);
 }
 
 // The sink is a template parameter so that the library's own UTF-8 buffer is filled inline;

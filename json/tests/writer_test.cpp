@@ -56,7 +56,14 @@ TEST_F(JsonWriterTest, Numbers) {
         // Exactly 33 significant digits ending in 5: the tie goes to the even digit.
         {1.0 + 0x1p-32, "1.0000000002328306436538696289062"},
         {1.0 + 3 * 0x1p-32, "1.0000000006984919309616088867188"},
+        {0x1p-47, "7.1054273576010018587112426757812e-15"},
         {0x1p-12, "0.000244140625"},
+        // Below the fast range, between it and the exponent form, and subnormal.
+        {0.0001, "0.00010000000000000000479217360238593"},
+        {1e-5, "1.0000000000000000818030539140313e-05"},
+        {-3 * 0x1p-60, "-2.6020852139652106416178867220879e-18"},
+        {0x1p-1022, "2.2250738585072013830902327173324e-308"},
+        {123456789012345678901234567890.0, "1.23456789012345677877719597056e+29"},
         {0x1p-13, "0.0001220703125"},
         {18446744073709549568.0, "1.8446744073709549568e+19"},
         {1023.54, "1023.5399999999999636202119290829"},
@@ -113,6 +120,24 @@ TEST_F(JsonWriterTest, DoublesPrintAsThirtyTwoSignificantDigits) {
 #endif
     }
 }
+
+#if !defined(_WIN32)
+TEST_F(JsonWriterTest, PowersOfTwoPrintAsTheCLibraryPrintsThem) {
+    // Every power of two and its neighbours: the longest exact expansions, exact ties at the
+    // 33rd digit, carries through runs of nines, the edges of the fast range and subnormals.
+    for (int e = -1074; e <= 1023; ++e)
+        for (double m : {1.0, 3.0, 5.0, 7.0, 0x1.fffffffffffffp0, 0x1.0000000000001p0}) {
+            double x = std::ldexp(m, e);
+            if (!std::isfinite(x) || x == 0) continue;
+            for (double v : {x, -x}) {
+                char expect[800];
+                std::snprintf(expect, sizeof expect, "%.32g", v);
+                if (std::fabs(v) >= 0x1p63 && !std::strpbrk(expect, ".e")) continue; // see above
+                ASSERT_EQ(DoubleText(v), expect) << m << " * 2^" << e;
+            }
+        }
+}
+#endif
 
 TEST_F(JsonWriterTest, StringsAreEscaped) {
     struct Case {
