@@ -230,9 +230,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
 
     (void)EnforceSpeedFloor();
-    (void)SoundSystemInit();
-
-    if (!IsSilentStart(gParameterLine.Text())) PlayClip(kOnChime, 1.0, 100, true);
+    // The start-up chime ends before any window is made. A silent start plays nothing then,
+    // so it opens the audio device (under Wine the slowest step of start-up) only after the
+    // icon is up; the watcher, the first to play, starts after that.
+    bool silent = IsSilentStart(gParameterLine.Text());
+    if (!silent) {
+        (void)SoundSystemInit();
+        PlayClip(kOnChime, 1.0, 100, true);
+    }
 
     // The tool flag drops the maximize bit: a hidden 1 x 1 tool window in the screen's middle.
     constexpr uint32_t kOwnerWindow = WF_INVISIBLE | WF_MAXIMIZE | WF_TOOL | WF_CENTER_SCREEN;
@@ -245,6 +250,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         (void)MenuItemAdd(kRunAsAdminItem, u"Run &as admin");
         (void)MenuItemAdd(kExitItem, u"e&xit");
     }
+    if (silent) (void)SoundSystemInit();
 
     (void)ThreadStart(CapsWatcher, 0);
     EventLoop();

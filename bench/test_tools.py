@@ -2,10 +2,12 @@
 """Tests of the benchmark tools that need no Wine: the size map's reading of a linker map
 and the recorder's onset search.   python3 bench/test_tools.py"""
 
+import array
 import os
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -77,12 +79,23 @@ class Onsets(unittest.TestCase):
             (100.99, 0.01),
         ]
         for at, want in cases:
-            self.assertAlmostEqual(rec.onset_after(at), want, places=3)
+            self.assertAlmostEqual(rec.onset_after(at, arrival=0), want, places=3)
         # The moment itself inside the sound: no onset (the sink was busy).
-        self.assertIsNone(rec.onset_after(101.05))
+        self.assertIsNone(rec.onset_after(101.05, arrival=0))
         # Before the recording, or with nothing within the limit.
-        self.assertIsNone(rec.onset_after(99.0))
-        self.assertIsNone(rec.onset_after(100.2, limit=0.5))
+        self.assertIsNone(rec.onset_after(99.0, arrival=0))
+        self.assertIsNone(rec.onset_after(100.2, limit=0.5, arrival=0))
+
+    def test_a_late_recording_is_waited_for(self):
+        # A sink stalled under load: the sound after the moment arrives only later.
+        rec = FakeRecorder([0] * RATE, offset=100.0)
+
+        def deliver():
+            time.sleep(0.3)
+            with rec.lock:
+                rec.samples += array.array("h", [0] * (RATE // 10) + [1000] * RATE).tobytes()
+        threading.Thread(target=deliver).start()
+        self.assertAlmostEqual(rec.onset_after(100.9, limit=0.5), 0.2, places=3)
 
     def test_the_clock_is_read_near_the_moment(self):
         # A sink that stalled for 2 s and then delivered in a burst: the blocks before the

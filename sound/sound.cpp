@@ -36,6 +36,8 @@ std::atomic<uint32_t> gSoundIdleCheckMs{2000};
 std::atomic<uint32_t> gSoundIdleLimitMs{10000};
 std::atomic<bool> gSoundFailDeviceStart{false};
 std::atomic<bool> gSoundFailVoiceStart{false};
+std::atomic<bool> gSoundFailDeviceOpen{false};
+std::atomic<uint32_t> gSoundDeviceOpens{0};
 
 namespace {
 
@@ -88,6 +90,9 @@ ma_engine gEngine;
 ma_context gContext;
 bool gOwnContext = false;
 std::atomic<ma_device*> gDevice{nullptr};
+// The engine's own data callback, private to the audio library: taken from the device the
+// engine opened, for opening it again (ReopenDevice).
+ma_device_data_proc gDeviceCallback = nullptr;
 
 std::recursive_mutex& LibraryLock() {
     // Never destroyed: the application's watcher thread may still call in while the
@@ -123,10 +128,43 @@ void StopVoices(int64_t number) {
     }
 }
 
+// Closes the stopped device and opens it again, with the engine's format, on the backend it
+// had (or, failing that, on the first backend that opens one, down to the null backend),
+// leaving it stopped. Under Wine an audio client that has been started once keeps a driver
+// thread waking every period, stopped or not, until it is closed; a fresh one that was never
+// started costs nothing, and starting it costs no more than restarting the old one. On
+// failure the device stays closed; the next start tries again.
+bool ReopenDevice(ma_device* device) {
+    ma_backend backend = ma_backend_null;
+    ma_device_config config = ma_device_config_init(ma_device_type_playback);
+    config.playback.format = ma_format_f32;
+    config.playback.channels = ma_engine_get_channels(&gEngine);
+    config.sampleRate = ma_engine_get_sample_rate(&gEngine);
+    config.pUserData = &gEngine;
+    config.dataCallback = gDeviceCallback;
+    // As the engine sets up its own device: it writes every frame and clips by itself.
+    config.noPreSilencedOutputBuffer = MA_TRUE;
+    config.noClip = MA_TRUE;
+    if (ma_device_get_state(device) != ma_device_state_uninitialized) {
+        backend = device->pContext->backend;
+        ma_device_uninit(device); // leaves the record zeroed: "uninitialised"
+    }
+    if (gSoundFailDeviceOpen) return false;
+    if (ma_device_init_ex(&backend, 1, nullptr, &config, device) != MA_SUCCESS &&
+        (backend == ma_backend_null ||
+         ma_device_init_ex(nullptr, 0, nullptr, &config, device) != MA_SUCCESS))
+        return false;
+    gEngine.pLog = ma_device_get_log(device); // the old one went with the old device
+    ++gSoundDeviceOpens;
+    return true;
+}
+
 bool StartDevice() {
     ma_device* device = gDevice;
     if (!device || ma_device_is_started(device)) return true;
     if (gSoundFailDeviceStart) return false;
+    if (ma_device_get_state(device) == ma_device_state_uninitialized && !ReopenDevice(device))
+        return false;
     return ma_device_start(device) == MA_SUCCESS;
 }
 
@@ -190,8 +228,9 @@ bool AnyVoiceInUse() {
     return false;
 }
 
-// Stops the device once no voice has been in use for the idle limit, so that an idle
-// program costs no audio processing; the next play starts it again.
+// Stops the device (and opens it afresh, see ReopenDevice) once no voice has been in use for
+// the idle limit, so that an idle program costs no audio processing; the next play starts it
+// again.
 void DeviceIdleWatcher(IdleWatcher* watcher) {
     bool idle = false;
     uint32_t idleSince = 0;
@@ -215,6 +254,7 @@ void DeviceIdleWatcher(IdleWatcher* watcher) {
             idleSince = now;
         } else if (now - idleSince > gSoundIdleLimitMs) { // unsigned: right across wrap-around
             ma_device_stop(device);
+            (void)ReopenDevice(device);
             idle = false;
         }
     }
@@ -252,9 +292,11 @@ void StopIdleWatcher() {
 // ---- Start -------------------------------------------------------------------------------
 
 bool StartEngine(SoundOutput output, uint32_t sampleRate, uint32_t channels) {
-    if (output == SoundOutput::DefaultDevice && !sampleRate && !channels)
-        return ma_engine_init(nullptr, &gEngine) == MA_SUCCESS;
     ma_engine_config config = ma_engine_config_init();
+    // The device stays off until the first voice is taken. Starting it here only to stop it
+    // again would cost nothing on Windows, but under Wine an audio client that was started
+    // once keeps a driver thread waking every period until it is closed.
+    config.noAutoStart = MA_TRUE;
     config.sampleRate = sampleRate;
     config.channels = channels;
     if (output == SoundOutput::NoDevice) {
@@ -296,9 +338,12 @@ ObjectTable* StartLibrary(SoundOutput output, uint32_t sampleRate, uint32_t chan
         return nullptr;
     }
 
-    // The engine started its device; it stays off until the first voice is taken.
+    // The device is off (see StartEngine) until the first voice is taken.
     ma_device* device = ma_engine_get_device(&gEngine);
-    if (device) ma_device_stop(device);
+    if (device) {
+        gDeviceCallback = device->onData;
+        gSoundDeviceOpens = 1;
+    }
     gDevice = device;
     if (device) StartIdleWatcher();
     gInitialised = true;

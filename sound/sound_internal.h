@@ -36,6 +36,12 @@ extern std::atomic<bool> gSoundFailDeviceStart;
 // Makes the start of a voice's engine sound fail (the last step of SoundPlay).
 extern std::atomic<bool> gSoundFailVoiceStart;
 
+// Makes the next openings of the device fail, as when the sound server went away.
+extern std::atomic<bool> gSoundFailDeviceOpen;
+// How often the device was opened since the library started (the engine's own opening
+// counts as the first).
+extern std::atomic<uint32_t> gSoundDeviceOpens;
+
 // Whether the playback device runs (false without a device).
 bool SoundDeviceRunning();
 // Voices currently taken.

@@ -85,11 +85,28 @@ TEST(SoundIdle, TheWatcherStopsTheDeviceAfterTheIdlePeriod) {
     EXPECT_TRUE(SoundDeviceRunning()) << "not at once";
     ASSERT_TRUE(WaitUntil([] { return !SoundDeviceRunning(); }, std::chrono::seconds(5)));
     EXPECT_GE(std::chrono::steady_clock::now() - idleFrom, std::chrono::milliseconds(140));
+    EXPECT_EQ(gSoundDeviceOpens, 2u) << "the stopped device is replaced by one never started";
 
     // The next play starts it again, and the clip plays to its end.
     ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
     ASSERT_EQ(SoundPlay(0, 0, 10), 1);
     EXPECT_TRUE(SoundDeviceRunning());
+    EXPECT_TRUE(
+        WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
+
+    // A device that cannot be opened again (the sound server went away while idle): plays
+    // fail at once, nobody waits for ever, and the first play after it is back plays.
+    SoundFree(0);
+    gSoundFailDeviceOpen = true;
+    ASSERT_TRUE(WaitUntil([] { return !SoundDeviceRunning(); }, std::chrono::seconds(5)));
+    ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+    EXPECT_EQ(SoundPlay(0, 0, 10), 0);
+    EXPECT_EQ(SoundVoicesInUse(), 0);
+    EXPECT_EQ(SoundGetState(0), SOUND_STOPPED);
+    gSoundFailDeviceOpen = false;
+    ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+    EXPECT_TRUE(SoundDeviceRunning());
+    EXPECT_EQ(gSoundDeviceOpens, 3u);
     EXPECT_TRUE(
         WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
 
