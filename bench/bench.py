@@ -325,6 +325,7 @@ def measure_latency(env, probe, progress, warm, cold, idle_wait):
     }
     results = {n: {"warm": [], "cold": [], "priming": []} for n in names}
     misses = {n: 0 for n in names}
+    missed_at = []
     try:
         for c in contestants.values():
             c.pid(15)
@@ -341,6 +342,12 @@ def measure_latency(env, probe, progress, warm, cold, idle_wait):
                 onset = recorders[n].onset_after(at, limit=0.55)
                 if onset is None:
                     misses[n] += 1
+                    # What the recording holds around the moment, for the report.
+                    busy = recorders[n].onset_after(at - 0.1, limit=0.1, arrival=0)
+                    later = recorders[n].onset_after(at, limit=1.5, arrival=0)
+                    missed_at.append({"program": n, "kind": kind, "toggle": len(results[n][kind]),
+                                      "sound 0.1 s before": busy is not None,
+                                      "first sound within 1.5 s": later})
                 else:
                     results[n][kind].append(onset)
 
@@ -364,6 +371,8 @@ def measure_latency(env, probe, progress, warm, cold, idle_wait):
         for r in recorders.values():
             r.stop()
         caps(probe, "off")
+    for m in missed_at:
+        log("missed: %s" % m)
     return results, misses
 
 

@@ -151,13 +151,20 @@ def test_soak():
             f.write("seconds,private,workingset,handles\n")
             for s in samples:
                 f.write("%.1f,%d,%d,%d\n" % s)
-    # Flat after warm-up: the first fifth of the run (at least one sample) is warm-up.
-    warm = samples[max(1, len(samples) // 5):]
+    # No growth after warm-up: the first fifth of the run (at least one sample) is warm-up.
+    # The program's memory has two levels, not one: an audio device that was started holds
+    # Wine's driver thread and buffers (about 1 MB) until the idle watcher releases it, after
+    # 10-14 s without sound. So the measure is the highest level: no sample after warm-up
+    # may lie more than 5 % above the highest one up to its end; the lowest is reported.
+    split = max(1, len(samples) // 5)
+    warm = samples[split:]
     for column, label in ((1, "private bytes"), (3, "handles")):
-        base = warm[0][column]
-        worst = max(abs(s[column] - base) / base for s in warm)
-        log("%s: %d after warm-up, at most %.1f %% away" % (label, base, 100 * worst))
-        check(worst <= 0.05, "%s moved %.1f %% after warm-up" % (label, 100 * worst))
+        base = max(s[column] for s in samples[:split + 1])
+        worst = max(s[column] for s in warm) / base - 1
+        lowest = min(s[column] for s in warm)
+        log("%s: %d at most by the end of warm-up, then at most %+.1f %% (lowest %d)" %
+            (label, base, 100 * worst, lowest))
+        check(worst <= 0.05, "%s grew %.1f %% after warm-up" % (label, 100 * worst))
     log("menu actions: %d, slowest %.2f s" % (len(menu_times), max(menu_times or [0])))
     # A warning for every on-period longer than the warning time, once the release chime of
     # the off-period before it (127 ms) was over, and not right after a menu action: its chime
