@@ -1,9 +1,9 @@
 #include "objects.h"
 
 #include "heap.h"
+#include "lock.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
 
 namespace {
@@ -104,7 +104,7 @@ struct ObjectTable {
     int64_t cursorSlot;
     DynamicHeader* cursorDynamic;
     ObjectReleaseProcedure release;
-    std::recursive_mutex lock;
+    Lock lock{LockKind::Recursive}; // a release procedure may take it again
     DynamicIndex index;
 
     bool InRange(int64_t number) const { return number >= 0 && number < slotCount; }
@@ -148,7 +148,7 @@ ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t step, ObjectReleasePr
 
 void* ObjectAllocate(ObjectTable* table, int64_t number) {
     if (!table) return nullptr;
-    std::lock_guard guard(table->lock);
+    LockGuard guard(table->lock);
     if (number == AnyNumber) {
         auto* header =
             static_cast<DynamicHeader*>(RuntimeAllocate(sizeof(DynamicHeader) + table->recordSize));
@@ -184,7 +184,7 @@ void* ObjectAllocate(ObjectTable* table, int64_t number) {
 
 void* ObjectGet(ObjectTable* table, int64_t number) {
     if (!table) return nullptr;
-    std::lock_guard guard(table->lock);
+    LockGuard guard(table->lock);
     void* record = nullptr;
     if (table->InRange(number))
         record = table->slots[number];
@@ -195,7 +195,7 @@ void* ObjectGet(ObjectTable* table, int64_t number) {
 
 void* ObjectFind(ObjectTable* table, int64_t number) {
     if (!table) return nullptr;
-    std::lock_guard guard(table->lock);
+    LockGuard guard(table->lock);
     if (table->InRange(number)) {
         void* record = table->slots[number];
         return record && IsLive(record) ? record : nullptr;
@@ -206,7 +206,7 @@ void* ObjectFind(ObjectTable* table, int64_t number) {
 
 void ObjectRelease(ObjectTable* table, int64_t number) {
     if (!table) return;
-    std::lock_guard guard(table->lock);
+    LockGuard guard(table->lock);
     if (table->InRange(number)) {
         if (void* record = table->slots[number]) std::memset(record, 0, size_t(table->recordSize));
     } else if (DynamicHeader* header = table->Dynamic(number)) {
@@ -216,7 +216,7 @@ void ObjectRelease(ObjectTable* table, int64_t number) {
 
 void ObjectReleaseAll(ObjectTable* table) {
     if (!table || !table->release) return;
-    std::lock_guard guard(table->lock);
+    LockGuard guard(table->lock);
     table->cursorSlot = 0;
     table->cursorDynamic = table->dynamicHead;
     for (int64_t i = 0; i < table->slotCount; ++i) {
@@ -233,7 +233,7 @@ void ObjectReleaseAll(ObjectTable* table) {
 
 void ObjectEnumerateStart(ObjectTable* table) {
     if (!table) return;
-    table->lock.lock();
+    table->lock.Acquire();
     table->cursorSlot = 0;
     table->cursorDynamic = table->dynamicHead;
 }
@@ -256,6 +256,6 @@ void* ObjectEnumerateNext(ObjectTable* table, int64_t* number) {
             return record;
         }
     }
-    table->lock.unlock();
+    table->lock.Release();
     return nullptr;
 }

@@ -1,10 +1,10 @@
 #include "threads.h"
 
 #include "heap.h"
+#include "lock.h"
 #include "platform.h"
 
 #include <atomic>
-#include <mutex>
 #include <new>
 
 namespace {
@@ -17,13 +17,13 @@ struct ThreadNode {
     int64_t number;
 };
 
-std::recursive_mutex* gThreadLock = nullptr;
+Lock* gThreadLock = nullptr;
 ThreadNode* gThreadList = nullptr; // newest first
 int64_t gNextThreadNumber = 1;
 
-std::recursive_mutex* NewLock() {
-    void* memory = RuntimeAllocate(sizeof(std::recursive_mutex));
-    return memory ? new (memory) std::recursive_mutex : nullptr;
+Lock* NewLock() {
+    void* memory = RuntimeAllocate(sizeof(Lock));
+    return memory ? new (memory) Lock(LockKind::Recursive) : nullptr;
 }
 
 // ---- Per-thread storage ----------------------------------------------------------------
@@ -61,16 +61,15 @@ struct ThreadExitRecord {
     void* watch;
 };
 
-std::once_flag gExitRegistryOnce;
 uint32_t gExitSlot = 0;
-std::recursive_mutex* gExitLock = nullptr;
+Lock* gExitLock = nullptr;
 ThreadExitRecord* gExitRecords = nullptr;
 
 void ThreadEnded(void* context) {
     auto* record = static_cast<ThreadExitRecord*>(context);
     platform::ThreadEndWatchRelease(record->watch);
     {
-        std::lock_guard guard(*gExitLock);
+        LockGuard guard(*gExitLock);
         if (record->previous)
             record->previous->next = record->next;
         else
@@ -100,7 +99,7 @@ int64_t ThreadStart(ThreadProcedure procedure, intptr_t argument) {
     if (!gThreadLock) return 0;
     void* handle = platform::ThreadCreate(procedure, argument);
     if (!handle) return 0;
-    std::lock_guard guard(*gThreadLock);
+    LockGuard guard(*gThreadLock);
     // Ended threads are swept lazily here; no thread is dedicated to it.
     for (ThreadNode** link = &gThreadList; *link;) {
         ThreadNode* node = *link;
@@ -123,9 +122,13 @@ int64_t ThreadStart(ThreadProcedure procedure, intptr_t argument) {
     return number;
 }
 
+uint64_t ThreadCurrentId() {
+    return platform::CurrentThreadId();
+}
+
 void ThreadLibraryShutdown() {
     if (!gThreadLock) return;
-    std::lock_guard guard(*gThreadLock);
+    LockGuard guard(*gThreadLock);
     while (ThreadNode* node = gThreadList) {
         gThreadList = node->next;
         platform::ThreadHandleClose(node->handle);
@@ -189,9 +192,11 @@ void ThreadLocalShutdown() {
 }
 
 void* AtThreadExit(ThreadExitProcedure procedure, void* argument) {
-    std::call_once(gExitRegistryOnce, [] {
+    static const bool registryReady = [] {
         if (platform::TlsAllocate(&gExitSlot)) gExitLock = NewLock();
-    });
+        return true;
+    }();
+    (void)registryReady;
     if (!gExitLock || !procedure) return nullptr;
     auto* record = static_cast<ThreadExitRecord*>(platform::TlsGetValue(gExitSlot));
     if (!record) {
@@ -203,7 +208,7 @@ void* AtThreadExit(ThreadExitProcedure procedure, void* argument) {
             return nullptr;
         }
         {
-            std::lock_guard guard(*gExitLock);
+            LockGuard guard(*gExitLock);
             record->next = gExitRecords;
             if (record->next) record->next->previous = record;
             gExitRecords = record;

@@ -14,6 +14,9 @@ using ThreadProcedure = void (*)(intptr_t argument);
 // used up then).
 int64_t ThreadStart(ThreadProcedure procedure, intptr_t argument);
 
+// The calling thread's system identifier, distinct among the threads that are running.
+uint64_t ThreadCurrentId();
+
 // Creates the registry's lock (runtime start-up; ThreadStart does it too when needed).
 void ThreadLibraryInit();
 // Closes the handles of the started threads; the threads themselves keep running.

@@ -3,16 +3,13 @@
 #include "miniaudio_config.h"
 #include "runtime/clock.h"
 #include "runtime/heap.h"
+#include "runtime/lock.h"
 #include "sound_internal.h"
 #include "wave.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <thread>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define MORLETT_LEAK_CHECKED 1
@@ -94,10 +91,10 @@ std::atomic<ma_device*> gDevice{nullptr};
 // engine opened, for opening it again (ReopenDevice).
 ma_device_data_proc gDeviceCallback = nullptr;
 
-std::recursive_mutex& LibraryLock() {
+Lock& LibraryLock() {
     // Never destroyed: the application's watcher thread may still call in while the
     // process exits.
-    static auto* lock = new std::recursive_mutex;
+    static auto* lock = new Lock(LockKind::Recursive);
     return *lock;
 }
 
@@ -214,13 +211,12 @@ bool Running() {
 
 // ---- Idle watcher ------------------------------------------------------------------------
 
-struct IdleWatcher {
-    std::mutex lock;
-    std::condition_variable wake;
-    bool stop = false;
-    std::thread thread;
-};
-IdleWatcher* gWatcher = nullptr;
+// Every start of the library has a watcher of its own. One left from an earlier start may
+// still be asleep when the library starts again: it sees a newer generation and ends.
+uint32_t gWatcherGeneration = 0; // both under the library lock
+bool gWatcherStarted = false;
+// The watcher's thread: a helper that nobody waits for, on a small stack.
+constexpr uint32_t kWatcherStackBytes = 8192;
 
 bool AnyVoiceInUse() {
     for (int32_t i = 0; i < gVoiceCount; ++i)
@@ -230,17 +226,15 @@ bool AnyVoiceInUse() {
 
 // Stops the device (and opens it afresh, see ReopenDevice) once no voice has been in use for
 // the idle limit, so that an idle program costs no audio processing; the next play starts it
-// again.
-void DeviceIdleWatcher(IdleWatcher* watcher) {
+// again. Everything it touches is checked and used under the library lock, so a shutdown
+// never releases the engine under its feet.
+void DeviceIdleWatcher(intptr_t generation) {
     bool idle = false;
     uint32_t idleSince = 0;
     for (;;) {
-        {
-            std::unique_lock wait(watcher->lock);
-            auto period = std::chrono::milliseconds(gSoundIdleCheckMs.load());
-            if (watcher->wake.wait_for(wait, period, [watcher] { return watcher->stop; })) return;
-        }
-        std::lock_guard guard(LibraryLock());
+        SleepMs(gSoundIdleCheckMs.load());
+        LockGuard guard(LibraryLock());
+        if (uint32_t(generation) != gWatcherGeneration) return;
         ma_device* device = gDevice;
         if (!device) return;
         if (!ma_device_is_started(device)) continue;
@@ -260,33 +254,17 @@ void DeviceIdleWatcher(IdleWatcher* watcher) {
     }
 }
 
+// The caller holds the library lock. Without the watcher the device just keeps running.
 void StartIdleWatcher() {
-    void* memory = RuntimeAllocate(sizeof(IdleWatcher));
-    if (!memory) return;
-    auto* watcher = new (memory) IdleWatcher;
-    try {
-        watcher->thread = std::thread(DeviceIdleWatcher, watcher);
-    } catch (...) {
-        // Without the watcher the device just keeps running.
-        watcher->~IdleWatcher();
-        RuntimeFree(memory);
-        return;
-    }
-    gWatcher = watcher;
+    ++gWatcherGeneration;
+    gWatcherStarted =
+        HelperThreadStart(DeviceIdleWatcher, intptr_t(gWatcherGeneration), kWatcherStackBytes);
 }
 
+// The caller holds the library lock; the watcher ends at its next check.
 void StopIdleWatcher() {
-    IdleWatcher* watcher = gWatcher;
-    if (!watcher) return;
-    {
-        std::lock_guard guard(watcher->lock);
-        watcher->stop = true;
-    }
-    watcher->wake.notify_all();
-    if (watcher->thread.joinable()) watcher->thread.join();
-    watcher->~IdleWatcher();
-    RuntimeFree(watcher);
-    gWatcher = nullptr;
+    ++gWatcherGeneration;
+    gWatcherStarted = false;
 }
 
 // ---- Start -------------------------------------------------------------------------------
@@ -316,7 +294,7 @@ bool StartEngine(SoundOutput output, uint32_t sampleRate, uint32_t channels) {
 }
 
 ObjectTable* StartLibrary(SoundOutput output, uint32_t sampleRate, uint32_t channels) {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     if (gStartedOnce) return gStartResult;
     gStartedOnce = true;
     gVoiceCount = kVoiceCount;
@@ -365,16 +343,15 @@ ObjectTable* SoundSystemInitWith(SoundOutput output, uint32_t sampleRate, uint32
 
 void SoundSystemShutdown() {
     {
-        std::lock_guard guard(LibraryLock());
+        LockGuard guard(LibraryLock());
         if (!Running()) return;
         // From here on every operation does nothing; the watcher ends at its next check.
         gStopped = true;
         gDevice = nullptr;
+        StopIdleWatcher();
     }
-    // The watcher takes the library lock for its checks, so it is joined without it.
-    StopIdleWatcher();
 
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     // Release every engine sound while the engine still exists; none of them ends by
     // itself after this, so no end procedure runs later.
     for (int32_t i = 0; i < gVoiceCount; ++i) {
@@ -389,7 +366,7 @@ void SoundSystemShutdown() {
 }
 
 int64_t SoundLoadMemory(int64_t number, const void* image, uint32_t size) {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     if (!Running() || !image) return 0;
     WaveInfo wave;
     if (!WaveParse(image, size, &wave)) return 0;
@@ -425,7 +402,7 @@ int64_t SoundLoadMemory(int64_t number, const void* image, uint32_t size) {
 }
 
 void SoundFree(int64_t number) {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     if (!Running()) return;
     if (number == AnyNumber)
         ObjectReleaseAll(gSounds);
@@ -434,14 +411,14 @@ void SoundFree(int64_t number) {
 }
 
 int64_t SoundGetFrequency(int64_t number) {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     if (!Running()) return 0;
     SoundSlot* slot = SlotOf(number);
     return slot ? slot->frequency : 0;
 }
 
 void SoundSetFrequency(int64_t number, int32_t frequency) {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     if (!Running()) return;
     if (frequency < 0) frequency = 0;
     if (number == AnyNumber) {
@@ -467,7 +444,7 @@ void SoundSetFrequency(int64_t number, int32_t frequency) {
 }
 
 int64_t SoundPlay(int64_t number, int32_t flags, double volume) {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     if (!Running()) return 0;
     SoundSlot* slot = SlotOf(number);
     if (!slot) return 0;
@@ -506,7 +483,7 @@ int64_t SoundPlay(int64_t number, int32_t flags, double volume) {
 }
 
 int32_t SoundGetState(int64_t number) {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     if (!Running() || !SlotOf(number)) return SOUND_MISSING;
     for (int32_t i = 0; i < gVoiceCount; ++i) {
         SoundVoice& voice = gVoices[i];
@@ -519,7 +496,7 @@ int32_t SoundGetState(int64_t number) {
 // ---- Test access -------------------------------------------------------------------------
 
 void SoundTestReset() {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     if (Running()) return;
     gStartedOnce = false;
     gInitialised = false;
@@ -538,19 +515,19 @@ uint64_t SoundReadOutput(float* out, uint64_t frameCount) {
 }
 
 bool SoundDeviceRunning() {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     ma_device* device = gDevice;
     return device && ma_device_is_started(device);
 }
 
 int32_t SoundVoicesInUse() {
-    std::lock_guard guard(LibraryLock());
+    LockGuard guard(LibraryLock());
     int32_t count = 0;
     for (int32_t i = 0; i < gVoiceCount; ++i) count += gVoices[i].inUse;
     return count;
 }
 
 bool SoundIdleWatcherRunning() {
-    std::lock_guard guard(LibraryLock());
-    return gWatcher != nullptr;
+    LockGuard guard(LibraryLock());
+    return gWatcherStarted;
 }

@@ -3,10 +3,8 @@
 #include "ui_internal.h"
 
 #include "runtime/heap.h"
+#include "runtime/lock.h"
 #include "runtime/threads.h"
-
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -43,12 +41,12 @@ struct EventState {
 };
 
 // One lock for every queue: other threads append to the main thread's queue.
-std::mutex gQueueLock;
+Lock gQueueLock;
 
 // The main thread's state is a global so that any thread can reach it; every other thread's
 // lives in its per-thread block.
 EventState gMainState;
-std::thread::id gMainThread;
+uint64_t gMainThread = 0;
 bool gStarted = false;
 int64_t gStateBlock = -1;
 
@@ -91,14 +89,14 @@ void CleanupState(void* block) {
 }
 
 EventState* CurrentState() {
-    if (!gStarted || std::this_thread::get_id() == gMainThread) return &gMainState;
+    if (!gStarted || ThreadCurrentId() == gMainThread) return &gMainState;
     if (gStateBlock < 0) return nullptr; // no per-thread storage: other threads have no queue
     return static_cast<EventState*>(ThreadLocalGet(gStateBlock));
 }
 
 void Append(EventState& state, int32_t code, int64_t object, int64_t window, int64_t type,
             bool merge) {
-    std::lock_guard guard(gQueueLock);
+    LockGuard guard(gQueueLock);
     EventRecord* tail = state.tail;
     if (merge && tail && code < EV_FIRST_UNMERGED && tail->code == code && tail->object == object &&
         tail->window == window && tail->type == type)
@@ -114,7 +112,7 @@ void Append(EventState& state, int32_t code, int64_t object, int64_t window, int
 }
 
 template <typename Match> void Remove(EventState& state, Match match) {
-    std::lock_guard guard(gQueueLock);
+    LockGuard guard(gQueueLock);
     EventRecord* kept = nullptr;
     EventRecord* record = state.head;
     while (record) {
@@ -137,7 +135,7 @@ template <typename Match> void Remove(EventState& state, Match match) {
 
 void EventQueueInit() {
     if (gStarted) return;
-    gMainThread = std::this_thread::get_id();
+    gMainThread = ThreadCurrentId();
     gStateBlock = ThreadLocalRegister(sizeof(EventState), InitState, CleanupState);
     EventPlatformInit();
     gStarted = true;
@@ -161,7 +159,7 @@ int32_t EventDequeue() {
     EventState* state = CurrentState();
     if (!state) return 0;
     state->currentCode = 0;
-    std::lock_guard guard(gQueueLock);
+    LockGuard guard(gQueueLock);
     state->currentType = -1;
     if (EventRecord* record = state->head) {
         state->currentCode = record->code;

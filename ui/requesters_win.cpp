@@ -1,6 +1,7 @@
 #include "requesters.h"
 
 #include "runtime/heap.h"
+#include "runtime/lock.h"
 #include "runtime/strings.h"
 
 #include <windows.h>
@@ -28,7 +29,7 @@ struct ScopeEntry {
 };
 
 // One list for the process; every thread only adds and removes its own entries.
-SRWLOCK gScopeLock = SRWLOCK_INIT;
+Lock gScopeLock;
 ScopeEntry* gScope = nullptr;
 
 BOOL CALLBACK AddScopeEntry(HWND window, LPARAM) {
@@ -44,10 +45,10 @@ BOOL CALLBACK AddScopeEntry(HWND window, LPARAM) {
         EnableWindow(window, FALSE);
         entry->disabledByScope = true;
     }
-    AcquireSRWLockExclusive(&gScopeLock);
+    gScopeLock.Acquire();
     entry->next = gScope;
     gScope = entry;
-    ReleaseSRWLockExclusive(&gScopeLock);
+    gScopeLock.Release();
     return TRUE;
 }
 
@@ -195,9 +196,9 @@ void* ForegroundOwner() {
 void ModalScopeEnter() {
     EnumWindows(AddScopeEntry, 0);
     const DWORD thread = GetCurrentThreadId();
-    AcquireSRWLockShared(&gScopeLock);
+    gScopeLock.Acquire();
     ScopeEntry* entries = gScope;
-    ReleaseSRWLockShared(&gScopeLock);
+    gScopeLock.Release();
     // Only this thread adds or removes its own entries, so its part of the list stays put.
     for (ScopeEntry* e = entries; e; e = e->next)
         if (e->thread == thread && e->wasTopmost)
@@ -208,7 +209,7 @@ void ModalScopeEnter() {
 void ModalScopeLeave() {
     const DWORD thread = GetCurrentThreadId();
     ScopeEntry* mine = nullptr;
-    AcquireSRWLockExclusive(&gScopeLock);
+    gScopeLock.Acquire();
     for (ScopeEntry** link = &gScope; *link;) {
         ScopeEntry* e = *link;
         if (e->thread == thread) {
@@ -219,7 +220,7 @@ void ModalScopeLeave() {
             link = &e->next;
         }
     }
-    ReleaseSRWLockExclusive(&gScopeLock);
+    gScopeLock.Release();
     while (ScopeEntry* e = mine) {
         mine = e->next;
         if (e->disabledByScope) EnableWindow(e->window, TRUE);

@@ -25,7 +25,23 @@ void TlsSetValue(uint32_t slot, void* value);
 using ThreadBody = void (*)(intptr_t argument);
 void* ThreadCreate(ThreadBody body, intptr_t argument);
 bool ThreadHasEnded(void* thread);
+// The calling thread's identifier, distinct among the threads that are running.
+uint64_t CurrentThreadId();
 void ThreadHandleClose(void* thread);
+// A thread nobody waits for: no handle is kept. On Windows stackSize is the stack's
+// initially committed part; on POSIX it is a minimum, raised to the system's default there
+// (a POSIX stack cannot grow, and sanitizers need more than a few pages).
+bool DetachedThreadCreate(ThreadBody body, intptr_t argument, uint32_t stackSize);
+
+// Mutual-exclusion locks in storage the caller provides. A recursive lock may be taken
+// again by the thread that holds it; a plain one must not be.
+struct LockStorage {
+    alignas(8) unsigned char bytes[56];
+};
+void LockCreate(LockStorage* lock, bool recursive);
+void LockDestroy(LockStorage* lock);
+void LockAcquire(LockStorage* lock);
+void LockRelease(LockStorage* lock);
 
 // Runs callback(context) once the calling thread has ended (Windows: on a thread-pool
 // thread after the thread's handle is signalled; POSIX: from the thread's exit hook).

@@ -49,6 +49,24 @@ void* ThreadMain(void* context) {
     return nullptr;
 }
 
+struct DetachedStartup {
+    ThreadBody body;
+    intptr_t argument;
+};
+
+void* DetachedMain(void* context) {
+    DetachedStartup startup = *static_cast<DetachedStartup*>(context);
+    delete static_cast<DetachedStartup*>(context);
+    startup.body(startup.argument);
+    return nullptr;
+}
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(LockStorage));
+
+pthread_mutex_t* Native(LockStorage* lock) {
+    return reinterpret_cast<pthread_mutex_t*>(lock->bytes);
+}
+
 // The thread-end hook: a key whose destructor runs when the thread exits.
 struct EndWatch {
     ThreadEndCallback callback;
@@ -177,6 +195,23 @@ void* ThreadCreate(ThreadBody body, intptr_t argument) {
     }
     return thread;
 }
+bool DetachedThreadCreate(ThreadBody body, intptr_t argument, uint32_t stackSize) {
+    auto* startup = new DetachedStartup{body, argument};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    size_t standard = 0;
+    pthread_attr_getstacksize(&attributes, &standard);
+    if (stackSize > standard) pthread_attr_setstacksize(&attributes, stackSize);
+    pthread_t id;
+    int failed = pthread_create(&id, &attributes, DetachedMain, startup);
+    pthread_attr_destroy(&attributes);
+    if (failed) delete startup;
+    return !failed;
+}
+uint64_t CurrentThreadId() {
+    return static_cast<uint64_t>(pthread_self());
+}
 bool ThreadHasEnded(void* thread) {
     return static_cast<PosixThread*>(thread)->ended.load();
 }
@@ -192,6 +227,24 @@ void* ThreadEndWatch(ThreadEndCallback callback, void* context) {
 }
 void ThreadEndWatchRelease(void* watch) {
     delete static_cast<EndWatch*>(watch);
+}
+
+void LockCreate(LockStorage* lock, bool recursive) {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes,
+                              recursive ? PTHREAD_MUTEX_RECURSIVE : PTHREAD_MUTEX_NORMAL);
+    pthread_mutex_init(Native(lock), &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+void LockDestroy(LockStorage* lock) {
+    pthread_mutex_destroy(Native(lock));
+}
+void LockAcquire(LockStorage* lock) {
+    pthread_mutex_lock(Native(lock));
+}
+void LockRelease(LockStorage* lock) {
+    pthread_mutex_unlock(Native(lock));
 }
 
 bool CounterFrequency(int64_t* countsPerSecond) {

@@ -28,6 +28,30 @@ DWORD WINAPI ThreadMain(void* context) {
     return 0;
 }
 
+HANDLE ThreadCreateSized(ThreadBody body, intptr_t argument, uint32_t stackSize) {
+    auto* startup =
+        static_cast<ThreadStartup*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ThreadStartup)));
+    if (!startup) return nullptr;
+    *startup = {body, argument};
+    HANDLE thread = ::CreateThread(nullptr, stackSize, ThreadMain, startup, 0, nullptr);
+    if (!thread) HeapFree(GetProcessHeap(), 0, startup);
+    return thread;
+}
+
+// A recursive lock is a critical section; a plain one the lighter SRW lock.
+struct NativeLock {
+    bool recursive;
+    union {
+        CRITICAL_SECTION section;
+        SRWLOCK srw;
+    };
+};
+static_assert(sizeof(NativeLock) <= sizeof(LockStorage));
+
+NativeLock* Native(LockStorage* lock) {
+    return reinterpret_cast<NativeLock*>(lock->bytes);
+}
+
 struct EndWatch {
     ThreadEndCallback callback;
     void* context;
@@ -75,14 +99,17 @@ void TlsSetValue(uint32_t slot, void* value) {
 }
 
 void* ThreadCreate(ThreadBody body, intptr_t argument) {
-    auto* startup =
-        static_cast<ThreadStartup*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ThreadStartup)));
-    if (!startup) return nullptr;
-    *startup = {body, argument};
     // 4096 is taken as the initially committed part of a default-sized (1 MiB) stack.
-    HANDLE thread = ::CreateThread(nullptr, 4096, ThreadMain, startup, 0, nullptr);
-    if (!thread) HeapFree(GetProcessHeap(), 0, startup);
-    return thread;
+    return ThreadCreateSized(body, argument, 4096);
+}
+bool DetachedThreadCreate(ThreadBody body, intptr_t argument, uint32_t stackSize) {
+    HANDLE thread = ThreadCreateSized(body, argument, stackSize);
+    if (!thread) return false;
+    CloseHandle(thread);
+    return true;
+}
+uint64_t CurrentThreadId() {
+    return GetCurrentThreadId();
 }
 bool ThreadHasEnded(void* thread) {
     return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
@@ -113,6 +140,33 @@ void ThreadEndWatchRelease(void* context) {
     UnregisterWait(watch->wait); // does not wait for this very callback
     CloseHandle(watch->thread);
     HeapFree(GetProcessHeap(), 0, watch);
+}
+
+void LockCreate(LockStorage* storage, bool recursive) {
+    NativeLock* lock = Native(storage);
+    lock->recursive = recursive;
+    if (recursive)
+        InitializeCriticalSection(&lock->section);
+    else
+        InitializeSRWLock(&lock->srw);
+}
+void LockDestroy(LockStorage* storage) {
+    NativeLock* lock = Native(storage);
+    if (lock->recursive) DeleteCriticalSection(&lock->section);
+}
+void LockAcquire(LockStorage* storage) {
+    NativeLock* lock = Native(storage);
+    if (lock->recursive)
+        EnterCriticalSection(&lock->section);
+    else
+        AcquireSRWLockExclusive(&lock->srw);
+}
+void LockRelease(LockStorage* storage) {
+    NativeLock* lock = Native(storage);
+    if (lock->recursive)
+        LeaveCriticalSection(&lock->section);
+    else
+        ReleaseSRWLockExclusive(&lock->srw);
 }
 
 bool CounterFrequency(int64_t* countsPerSecond) {
