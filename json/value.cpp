@@ -23,7 +23,11 @@ using namespace json_internal;
 
 namespace {
 
-ObjectTable* gDocuments = nullptr;
+struct JsonDocument {
+    JsonValue* root;
+};
+
+ObjectTableOf<JsonDocument> gDocuments;
 int64_t gErrorOffset = -1;
 
 // Objects get a lookup index once they hold this many members; below it the 64 chains
@@ -56,11 +60,6 @@ void ChunksFree(JsonChunk* c) {
         c = next;
     }
 }
-
-struct JsonDocument {
-    JsonValue* root;
-};
-static_assert(sizeof(JsonDocument) == 8);
 
 void ErrorRecordInit(void* block) {
     auto* record = static_cast<JsonErrorRecord*>(block);
@@ -552,7 +551,7 @@ const char16_t* JsonGetString(const JsonValue* value) {
 namespace json_internal {
 
 ObjectTable* DocumentTable() {
-    return gDocuments;
+    return gDocuments.Table();
 }
 
 JsonErrorRecord* ErrorRecord() {
@@ -563,7 +562,7 @@ JsonErrorRecord* ErrorRecord() {
 }
 
 intptr_t StoreDocument(int64_t number, JsonValue* root) {
-    auto* doc = static_cast<JsonDocument*>(ObjectAllocate(gDocuments, number));
+    JsonDocument* doc = gDocuments.Allocate(number);
     if (!doc) return 0;
     doc->root = root;
     return reinterpret_cast<intptr_t>(doc);
@@ -572,13 +571,13 @@ intptr_t StoreDocument(int64_t number, JsonValue* root) {
 } // namespace json_internal
 
 void JsonLibraryInit() {
-    if (!gDocuments) gDocuments = ObjectTableCreate(sizeof(JsonDocument), 8, JsonFree);
+    (void)gDocuments.Create(8, JsonFree);
     if (gErrorOffset < 0)
         gErrorOffset = ThreadLocalRegister(sizeof(JsonErrorRecord), ErrorRecordInit, nullptr);
 }
 
 void JsonLibraryShutdown() {
-    if (gDocuments) ObjectReleaseAll(gDocuments);
+    gDocuments.ReleaseAll();
 }
 
 const JsonErrorRecord* JsonLastError() {
@@ -599,18 +598,18 @@ intptr_t JsonCreate(int64_t number, int32_t flags) {
 
 void JsonFree(int64_t number) {
     if (number == AnyNumber) {
-        if (gDocuments) ObjectReleaseAll(gDocuments);
+        gDocuments.ReleaseAll();
         return;
     }
-    auto* doc = static_cast<JsonDocument*>(ObjectGet(gDocuments, number));
+    JsonDocument* doc = gDocuments.Get(number);
     if (!doc) return;
     JsonValue* root = doc->root;
     doc->root = nullptr;
     JsonValueDestroy(root);
-    ObjectRelease(gDocuments, number);
+    gDocuments.Release(number);
 }
 
 JsonValue* JsonRoot(int64_t number) {
-    auto* doc = static_cast<JsonDocument*>(ObjectGet(gDocuments, number));
+    JsonDocument* doc = gDocuments.Get(number);
     return doc ? doc->root : nullptr;
 }

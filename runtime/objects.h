@@ -54,3 +54,35 @@ void* ObjectEnumerateNext(ObjectTable* table, int64_t* number);
 
 // Highest caller-chosen number a table accepts; larger ones fail allocation.
 constexpr int64_t ObjectNumberLimit = (int64_t{1} << 24) - 1;
+
+// A table whose records are Record: sizes come from the type and no caller casts. Record
+// must start with its 64-bit native handle (see ObjectTableCreate). The wrapper is as thin as
+// the functions above; Table() hands the plain table to what takes one.
+template <typename Record> class ObjectTableOf {
+    static_assert(sizeof(Record) >= 8, "a record starts with its 64-bit native handle");
+    static_assert(sizeof(Record) <= INT32_MAX);
+
+  public:
+    // Creates the table unless it exists; false when memory is short.
+    bool Create(int32_t step, ObjectReleaseProcedure release) {
+        if (!table_) table_ = ObjectTableCreate(int32_t(sizeof(Record)), step, release);
+        return table_ != nullptr;
+    }
+    ObjectTable* Table() const { return table_; }
+    explicit operator bool() const { return table_ != nullptr; }
+
+    Record* Allocate(int64_t number) {
+        return static_cast<Record*>(ObjectAllocate(table_, number));
+    }
+    Record* Get(int64_t number) const { return static_cast<Record*>(ObjectGet(table_, number)); }
+    Record* Find(int64_t number) const { return static_cast<Record*>(ObjectFind(table_, number)); }
+    void Release(int64_t number) { ObjectRelease(table_, number); }
+    void ReleaseAll() { ObjectReleaseAll(table_); }
+    void EnumerateStart() { ObjectEnumerateStart(table_); }
+    Record* EnumerateNext(int64_t* number = nullptr) {
+        return static_cast<Record*>(ObjectEnumerateNext(table_, number));
+    }
+
+  private:
+    ObjectTable* table_ = nullptr;
+};

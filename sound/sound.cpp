@@ -39,7 +39,6 @@ std::atomic<uint32_t> gSoundDeviceOpens{0};
 namespace {
 
 constexpr int32_t kVoiceCount = 64;
-constexpr int32_t kSlotRecordSize = 128;
 constexpr int32_t kSlotStep = 64;
 
 // One numbered sound. The data size comes first: the record is live while it is non-zero.
@@ -56,7 +55,6 @@ struct SoundSlot {
     uint16_t bitsPerSample;
     uint16_t channels;
 };
-static_assert(sizeof(SoundSlot) <= kSlotRecordSize, "a sound must fit its table record");
 
 struct SoundVoice {
     ma_sound sound;
@@ -77,7 +75,7 @@ struct SoundVoice {
 std::atomic<bool> gStartedOnce{false};
 std::atomic<bool> gInitialised{false};
 std::atomic<bool> gStopped{false};
-ObjectTable* gSounds = nullptr;
+ObjectTableOf<SoundSlot> gSounds;
 ObjectTable* gStartResult = nullptr;
 SoundVoice* gVoices = nullptr;
 int32_t gVoiceCount = 0;
@@ -192,7 +190,7 @@ void ApplyPitch(SoundVoice& voice, int32_t frequency, int32_t baseRate) {
 // ---- Sounds ------------------------------------------------------------------------------
 
 SoundSlot* SlotOf(int64_t number) {
-    return static_cast<SoundSlot*>(ObjectGet(gSounds, number));
+    return gSounds.Get(number);
 }
 
 // The sound table's release procedure.
@@ -201,7 +199,7 @@ void ReleaseSound(int64_t number) {
     if (!slot) return;
     StopVoices(number);
     RuntimeFree(slot->pcm);
-    ObjectRelease(gSounds, number);
+    gSounds.Release(number);
 }
 
 // Whether an operation may go ahead; the caller holds the library lock.
@@ -301,7 +299,7 @@ ObjectTable* StartLibrary(SoundOutput output, uint32_t sampleRate, uint32_t chan
     gOutput = output;
     if (!StartEngine(output, sampleRate, channels)) return nullptr;
 
-    if (!gSounds) gSounds = ObjectTableCreate(kSlotRecordSize, kSlotStep, ReleaseSound);
+    (void)gSounds.Create(kSlotStep, ReleaseSound);
     if (!gVoices) {
         void* memory = RuntimeAllocate(sizeof(SoundVoice) * kVoiceCount);
         if (memory) {
@@ -325,8 +323,8 @@ ObjectTable* StartLibrary(SoundOutput output, uint32_t sampleRate, uint32_t chan
     gDevice = device;
     if (device) StartIdleWatcher();
     gInitialised = true;
-    gStartResult = gSounds;
-    return gSounds;
+    gStartResult = gSounds.Table();
+    return gStartResult;
 }
 
 } // namespace
@@ -362,7 +360,7 @@ void SoundSystemShutdown() {
     ma_engine_uninit(&gEngine);
     if (gOwnContext) ma_context_uninit(&gContext);
     gOwnContext = false;
-    ObjectReleaseAll(gSounds);
+    gSounds.ReleaseAll();
 }
 
 int64_t SoundLoadMemory(int64_t number, const void* image, uint32_t size) {
@@ -377,7 +375,7 @@ int64_t SoundLoadMemory(int64_t number, const void* image, uint32_t size) {
 
     // Releases the number's previous sound (stopping its voices) and hands back a clean
     // record.
-    auto* slot = static_cast<SoundSlot*>(ObjectAllocate(gSounds, number));
+    SoundSlot* slot = gSounds.Allocate(number);
     if (!slot) {
         RuntimeFree(pcm);
         return 0;
@@ -405,7 +403,7 @@ void SoundFree(int64_t number) {
     LockGuard guard(LibraryLock());
     if (!Running()) return;
     if (number == AnyNumber)
-        ObjectReleaseAll(gSounds);
+        gSounds.ReleaseAll();
     else
         ReleaseSound(number);
 }
@@ -428,10 +426,8 @@ void SoundSetFrequency(int64_t number, int32_t frequency) {
             if (SoundSlot* slot = SlotOf(voice.number))
                 ApplyPitch(voice, frequency, slot->baseRate);
         }
-        ObjectEnumerateStart(gSounds);
-        int64_t each;
-        while (void* record = ObjectEnumerateNext(gSounds, &each))
-            static_cast<SoundSlot*>(record)->frequency = frequency;
+        gSounds.EnumerateStart();
+        while (SoundSlot* slot = gSounds.EnumerateNext()) slot->frequency = frequency;
         return;
     }
     SoundSlot* slot = SlotOf(number);

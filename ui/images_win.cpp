@@ -17,12 +17,11 @@ struct ImageRecord {
     uint8_t creationDepth;
     int32_t frameCount;
 };
-static_assert(sizeof(ImageRecord) <= 48);
 
-ObjectTable* gImages = nullptr;
+ObjectTableOf<ImageRecord> gImages;
 
 ImageRecord* FindImage(int64_t number) {
-    return static_cast<ImageRecord*>(ObjectGet(gImages, number));
+    return gImages.Get(number);
 }
 
 // Bytes per row of a DIB: rows are padded to whole 32-bit words.
@@ -122,11 +121,11 @@ HBITMAP MakeMask(HBITMAP bitmap) {
 } // namespace
 
 void ImageLibraryInit() {
-    if (!gImages) gImages = ObjectTableCreate(48, 16, ImageFree);
+    (void)gImages.Create(16, ImageFree);
 }
 
 void ImageLibraryShutdown() {
-    ObjectReleaseAll(gImages);
+    gImages.ReleaseAll();
 }
 
 int64_t ImageCreate(int64_t number, int32_t width, int32_t height, int32_t depth, int32_t color) {
@@ -140,14 +139,14 @@ int64_t ImageCreate(int64_t number, int32_t width, int32_t height, int32_t depth
         depth = 24;
     }
 
-    auto* record = static_cast<ImageRecord*>(ObjectAllocate(gImages, number));
+    ImageRecord* record = gImages.Allocate(number);
     if (!record) return 0;
     const int64_t id = number == AnyNumber ? ObjectDynamicId(record) : number;
 
     void* bits = nullptr;
     HBITMAP bitmap = CreateSection(width, height, depth, &bits);
     if (!bitmap) {
-        ObjectRelease(gImages, id);
+        gImages.Release(id);
         return 0;
     }
     BITMAP bm{};
@@ -180,7 +179,7 @@ void* ImageHandle(int64_t number) {
 
 void ImageFree(int64_t number) {
     if (number == AnyNumber) {
-        ObjectReleaseAll(gImages);
+        gImages.ReleaseAll();
         return;
     }
     ImageRecord* record = FindImage(number);
@@ -189,7 +188,7 @@ void ImageFree(int64_t number) {
         DeleteObject(record->bitmap);
     else
         DestroyIcon(reinterpret_cast<HICON>(record->bitmap));
-    ObjectRelease(gImages, number);
+    gImages.Release(number);
 }
 
 void* ImageToIcon(void** ownIcon, void* image) {

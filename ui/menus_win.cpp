@@ -11,11 +11,11 @@ struct MenuRecord {
     HWND attachedWindow; // the window whose menu bar this is; popup menus have none
 };
 
-ObjectTable* gMenus = nullptr;
+ObjectTableOf<MenuRecord> gMenus;
 int64_t gCurrentMenuOffset = -1; // per-thread block: the HMENU items are appended to
 
 MenuRecord* FindMenu(int64_t number) {
-    return static_cast<MenuRecord*>(ObjectGet(gMenus, number));
+    return gMenus.Get(number);
 }
 
 HMENU* CurrentMenu() {
@@ -29,24 +29,24 @@ void ReleaseMenu(int64_t number) {
     if (record->attachedWindow) SetMenu(record->attachedWindow, nullptr);
     if (HMENU* current = CurrentMenu(); current && *current == record->menu) *current = nullptr;
     DestroyMenu(record->menu);
-    ObjectRelease(gMenus, number);
+    gMenus.Release(number);
 }
 
 } // namespace
 
 void MenuLibraryInit() {
     if (gMenus) return;
-    gMenus = ObjectTableCreate(40, 16, ReleaseMenu);
+    (void)gMenus.Create(16, ReleaseMenu);
     gCurrentMenuOffset = ThreadLocalRegister(sizeof(HMENU), nullptr, nullptr);
 }
 
 intptr_t PopupMenuCreate(int64_t number) {
-    auto* record = static_cast<MenuRecord*>(ObjectAllocate(gMenus, number));
+    MenuRecord* record = gMenus.Allocate(number);
     if (!record) return 0;
     const int64_t id = number == AnyNumber ? ObjectDynamicId(record) : number;
     HMENU menu = CreatePopupMenu();
     if (!menu) {
-        ObjectRelease(gMenus, id);
+        gMenus.Release(id);
         return 0;
     }
     record->menu = menu;

@@ -17,17 +17,17 @@ struct TrayRecord {
     HICON icon; // the icon the shell shows
     char16_t tooltip[TRAY_TOOLTIP_MAX + 1];
 };
-static_assert(sizeof(TrayRecord) <= 296);
-static_assert(sizeof(NOTIFYICONDATAW) == 976);
+// CopyTooltip fills the shell's own tooltip field as well as the record's.
+static_assert(TRAY_TOOLTIP_MAX < sizeof NOTIFYICONDATAW{}.szTip / sizeof(wchar_t));
 
 constexpr wchar_t kCallbackProperty[] = L"orb_systray_callback";
 
-ObjectTable* gTrayIcons = nullptr;
+ObjectTableOf<TrayRecord> gTrayIcons;
 UINT gTaskbarCreated = 0;
 uint32_t gNextShellId = 1;
 
 TrayRecord* FindIcon(int64_t number) {
-    return static_cast<TrayRecord*>(ObjectGet(gTrayIcons, number));
+    return gTrayIcons.Get(number);
 }
 
 // The window property that leads from a shell id back to the tray icon number.
@@ -78,9 +78,8 @@ void AllowTaskbarCreated(HWND window) {
 }
 
 void AddAgain(HWND window) {
-    ObjectEnumerateStart(gTrayIcons);
-    while (void* entry = ObjectEnumerateNext(gTrayIcons, nullptr)) {
-        auto* record = static_cast<TrayRecord*>(entry);
+    gTrayIcons.EnumerateStart();
+    while (TrayRecord* record = gTrayIcons.EnumerateNext()) {
         if (record->window != window) continue;
         NOTIFYICONDATAW data = IconData(window, record->shellId);
         data.uFlags = NIF_MESSAGE | NIF_ICON;
@@ -138,22 +137,22 @@ intptr_t TrayCallback(void* handle, uintptr_t wParam, intptr_t lParam, int64_t w
 } // namespace
 
 void TrayLibraryInit() {
-    if (!gTrayIcons) gTrayIcons = ObjectTableCreate(296, 16, TrayIconRemove);
+    (void)gTrayIcons.Create(16, TrayIconRemove);
     gTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     WindowSetTrayCallbackHandler(TrayCallback);
 }
 
 void TrayLibraryShutdown() {
-    ObjectReleaseAll(gTrayIcons);
+    gTrayIcons.ReleaseAll();
 }
 
 int64_t TrayIconAdd(int64_t number, void* window, void* image) {
-    auto* record = static_cast<TrayRecord*>(ObjectAllocate(gTrayIcons, number));
+    TrayRecord* record = gTrayIcons.Allocate(number);
     if (!record) return 0;
     const int64_t id = number == AnyNumber ? ObjectDynamicId(record) : number;
     auto* owner = static_cast<HWND>(window);
     if (!owner || !image) {
-        ObjectRelease(gTrayIcons, id);
+        gTrayIcons.Release(id);
         return 0;
     }
     NOTIFYICONDATAW data = IconData(owner, gNextShellId);
@@ -163,7 +162,7 @@ int64_t TrayIconAdd(int64_t number, void* window, void* image) {
     data.hIcon = static_cast<HICON>(ImageToIcon(reinterpret_cast<void**>(&ownIcon), image));
     if (!data.hIcon || !Shell_NotifyIconW(NIM_ADD, &data)) {
         if (ownIcon) DestroyIcon(ownIcon);
-        ObjectRelease(gTrayIcons, id);
+        gTrayIcons.Release(id);
         return 0;
     }
     record->window = owner;
@@ -184,7 +183,7 @@ int64_t TrayIconAdd(int64_t number, void* window, void* image) {
 }
 
 int32_t TrayIconExists(int64_t number) {
-    return ObjectFind(gTrayIcons, number) != nullptr;
+    return gTrayIcons.Find(number) != nullptr;
 }
 
 int32_t TrayIconTooltip(int64_t number, const char16_t* text) {
@@ -199,7 +198,7 @@ int32_t TrayIconTooltip(int64_t number, const char16_t* text) {
 
 void TrayIconRemove(int64_t number) {
     if (number == AnyNumber) {
-        ObjectReleaseAll(gTrayIcons);
+        gTrayIcons.ReleaseAll();
         return;
     }
     TrayRecord* record = FindIcon(number);
@@ -208,7 +207,7 @@ void TrayIconRemove(int64_t number) {
     Shell_NotifyIconW(NIM_DELETE, &data);
     if (record->ownIcon) DestroyIcon(record->ownIcon);
     RemovePropW(record->window, IconProperty(record->shellId).name);
-    ObjectRelease(gTrayIcons, number);
+    gTrayIcons.Release(number);
 }
 
 uint32_t TrayIconShellId(int64_t number) {

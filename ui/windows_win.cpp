@@ -16,6 +16,7 @@ namespace {
 constexpr wchar_t kWindowIdProperty[] = L"ORB_WindowID";
 constexpr wchar_t kFocusProperty[] = L"ORB_Focus";
 
+
 // A child control with this id reports its commands as menu commands.
 constexpr LONG_PTR kMenuCommandControlId = -10000;
 
@@ -29,7 +30,7 @@ constexpr uint32_t kToolKeeps = 0xDEFCFFFF;
 // What never reaches CreateWindowExW: our low flag bits and WF_NO_ACTIVATE.
 constexpr uint32_t kCreateStyleMask = 0xFDFFFFF8;
 
-ObjectTable* gWindows = nullptr;
+ObjectTableOf<WindowRecord> gWindows;
 HICON gClassIcon = nullptr;
 HCURSOR gArrowCursor = nullptr;
 TrayCallbackHandler gTrayHandler = nullptr;
@@ -159,12 +160,12 @@ void OnDestroyed(HWND window) {
     int64_t number = property - 1;
     RemovePropW(window, kFocusProperty);
     RemovePropW(window, kWindowIdProperty);
-    auto* record = static_cast<WindowRecord*>(ObjectGet(gWindows, number));
+    WindowRecord* record = gWindows.Get(number);
     // The number may already name a newer window; only our own record goes.
     if (record && record->handle == window) {
         if (record->acceleratorTable)
             DestroyAcceleratorTable(static_cast<HACCEL>(record->acceleratorTable));
-        ObjectRelease(gWindows, number);
+        gWindows.Release(number);
     }
     // Fails while the window still exists (it does, until this message returns); WindowClose
     // unregisters the class again once DestroyWindow is done.
@@ -251,24 +252,24 @@ void MakeAccelerators(WindowRecord* record) {
 }
 
 WindowRecord* Record(int64_t number) {
-    return static_cast<WindowRecord*>(ObjectGet(gWindows, number));
+    return gWindows.Get(number);
 }
 
 } // namespace
 
 ObjectTable* WindowTable() {
-    return gWindows;
+    return gWindows.Table();
 }
 
 void WindowLibraryInit() {
     if (gWindows) return;
-    gWindows = ObjectTableCreate(sizeof(WindowRecord), 16, WindowClose);
+    (void)gWindows.Create(16, WindowClose);
     gClassIcon = LoadIconW(ProgramInstance(), MAKEINTRESOURCEW(1));
     gArrowCursor = LoadCursorW(nullptr, IDC_ARROW);
 }
 
 void WindowLibraryShutdown() {
-    ObjectReleaseAll(gWindows);
+    gWindows.ReleaseAll();
     if (gClassIcon) DestroyIcon(gClassIcon);
     gClassIcon = nullptr;
 }
@@ -276,7 +277,7 @@ void WindowLibraryShutdown() {
 intptr_t WindowOpen(int64_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                     const char16_t* title, uint32_t flags, void* parent) {
     // Taking the number closes a window already open under it.
-    auto* record = static_cast<WindowRecord*>(ObjectAllocate(gWindows, number));
+    WindowRecord* record = gWindows.Allocate(number);
     if (!record) return 0;
     int64_t id = number == AnyNumber ? ObjectDynamicId(record) : number;
     ClassName className(id);
@@ -316,7 +317,7 @@ intptr_t WindowOpen(int64_t number, int32_t x, int32_t y, int32_t width, int32_t
         frame.bottom - frame.top, owner, nullptr, instance, nullptr);
     if (!window) {
         UnregisterClassW(className.text, instance);
-        ObjectRelease(gWindows, id);
+        gWindows.Release(id);
         return 0;
     }
     record->handle = window;

@@ -156,3 +156,44 @@ TEST(ObjectTableConcurrency, ThreadsShareOneTable) {
 }
 
 } // namespace
+
+namespace {
+
+// A record of an odd size: every byte of it is written, so a table that gave out fewer
+// bytes than the type needs shows under the address sanitizer.
+struct OddRecord {
+    int64_t handle;
+    char text[37];
+};
+
+ObjectTableOf<OddRecord> gOdd;
+
+void OddFree(int64_t number) {
+    if (number == AnyNumber)
+        gOdd.ReleaseAll();
+    else
+        gOdd.Release(number);
+}
+
+TEST(ObjectTableOf, RecordsAreAsLargeAsTheirTypeForNumbersAndIdentifiers) {
+    ASSERT_TRUE(gOdd.Create(4, OddFree));
+    ObjectTable* table = gOdd.Table();
+    ASSERT_TRUE(gOdd.Create(4, OddFree));
+    EXPECT_EQ(gOdd.Table(), table) << "a second Create keeps the table";
+    for (int64_t number : {int64_t{0}, int64_t{9}, AnyNumber}) {
+        OddRecord* record = gOdd.Allocate(number);
+        ASSERT_NE(record, nullptr);
+        std::memset(record, 0x5A, sizeof *record);
+        int64_t id = number == AnyNumber ? ObjectDynamicId(record) : number;
+        EXPECT_EQ(gOdd.Get(id), record);
+        EXPECT_EQ(gOdd.Find(id), record);
+    }
+    int count = 0;
+    gOdd.EnumerateStart();
+    while (OddRecord* record = gOdd.EnumerateNext()) count += record->text[36] == 0x5A;
+    EXPECT_EQ(count, 3);
+    gOdd.ReleaseAll();
+    EXPECT_EQ(gOdd.Get(0), nullptr);
+}
+
+} // namespace
