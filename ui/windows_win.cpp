@@ -20,15 +20,22 @@ constexpr wchar_t kFocusProperty[] = L"ORB_Focus";
 // A child control with this id reports its commands as menu commands.
 constexpr LONG_PTR kMenuCommandControlId = -10000;
 
-// Bits of the flags that are ours rather than window-style bits.
+// The flags share their word with the window-style bits. The low four bits are ours: the
+// placement and tool flags, and one more kept free (it is never passed on).
 constexpr uint32_t kReservedFlag = 0x00000008;
-constexpr uint32_t kOnlyPlacementFlags =
-    WF_CENTER_SCREEN | WF_CENTER_PARENT | kReservedFlag | WF_INVISIBLE;
 constexpr uint32_t kCenterFlags = WF_CENTER_SCREEN | WF_CENTER_PARENT;
-// What a tool window loses: WS_MINIMIZE, WS_MAXIMIZE, WS_MINIMIZEBOX, WS_MAXIMIZEBOX.
-constexpr uint32_t kToolKeeps = 0xDEFCFFFF;
-// What never reaches CreateWindowExW: our low flag bits and WF_NO_ACTIVATE.
-constexpr uint32_t kCreateStyleMask = 0xFDFFFFF8;
+constexpr uint32_t kLowFlags = kCenterFlags | WF_TOOL;
+constexpr uint32_t kOnlyPlacementFlags = kCenterFlags | kReservedFlag | WF_INVISIBLE;
+// What a tool window loses.
+constexpr uint32_t kToolKeeps =
+    ~uint32_t(WS_MINIMIZE | WS_MAXIMIZE | WS_MINIMIZEBOX | WS_MAXIMIZEBOX);
+// What never reaches CreateWindowExW: our low flag bits and WF_NO_ACTIVATE (the bit of
+// WS_CLIPCHILDREN, which no window here wants).
+constexpr uint32_t kCreateStyleMask = ~(kLowFlags | WF_NO_ACTIVATE);
+static_assert(kToolKeeps == 0xDEFCFFFF && kCreateStyleMask == 0xFDFFFFF8);
+// How far a sizeable window's frame reaches left of its position while desktop composition
+// draws it.
+constexpr int kComposedFrameShift = 8;
 
 ObjectTableOf<WindowRecord> gWindows;
 HICON gClassIcon = nullptr;
@@ -93,6 +100,15 @@ bool Center(HWND window, uint32_t flags, HWND parent) {
     }
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     return true;
+}
+
+// How a window is shown: maximized, minimized or normal, activated unless flags has
+// WF_NO_ACTIVATE.
+int ShowCommand(bool maximized, bool minimized, uint32_t flags) {
+    const bool activate = !(flags & WF_NO_ACTIVATE);
+    if (maximized) return activate ? SW_SHOWMAXIMIZED : SW_SHOWNA;
+    if (minimized) return activate ? SW_SHOWMINIMIZED : SW_SHOWMINNOACTIVE;
+    return activate ? SW_SHOWNORMAL : SW_SHOWNOACTIVATE;
 }
 
 void HideKeyboardCues(HWND window) {
@@ -304,7 +320,7 @@ intptr_t WindowOpen(int64_t number, int32_t x, int32_t y, int32_t width, int32_t
     }
 
     RECT frame{0, 0, width, height};
-    AdjustWindowRectEx(&frame, style & ~7u, FALSE, exStyle);
+    AdjustWindowRectEx(&frame, style & ~kLowFlags, FALSE, exStyle);
     bool defaultPosition =
         x == WINDOW_DEFAULT_POSITION || (y == WINDOW_DEFAULT_POSITION && !(flags & kCenterFlags));
     int createX = defaultPosition ? CW_USEDEFAULT : x;
@@ -328,20 +344,13 @@ intptr_t WindowOpen(int64_t number, int32_t x, int32_t y, int32_t width, int32_t
 
     // A centre flag that cannot be honoured (no parent) leaves the given position in force.
     if (!((flags & kCenterFlags) && Center(window, flags, owner)) && !defaultPosition) {
-        int shift = (style & WS_THICKFRAME) && CompositionEnabled() ? 8 : 0;
+        int shift = (style & WS_THICKFRAME) && CompositionEnabled() ? kComposedFrameShift : 0;
         SetWindowPos(window, nullptr, x - shift, y, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
-    if (!invisible) {
-        bool quiet = flags & WF_NO_ACTIVATE;
-        int show = quiet ? SW_SHOWNOACTIVATE : SW_SHOWNORMAL;
-        if (style & WS_MAXIMIZE)
-            show = quiet ? SW_SHOWNA : SW_SHOWMAXIMIZED;
-        else if (style & WS_MINIMIZE)
-            show = quiet ? SW_SHOWMINNOACTIVE : SW_SHOWMINIMIZED;
-        ShowWindow(window, show);
-    }
+    if (!invisible)
+        ShowWindow(window, ShowCommand(style & WS_MAXIMIZE, style & WS_MINIMIZE, flags));
     record->stateFlag = (style & (WS_MAXIMIZE | WS_MINIMIZE)) ? 1 : 0;
     MakeAccelerators(record);
     record->opened = 1;
@@ -363,16 +372,7 @@ int32_t WindowHide(int64_t number, int32_t hide, uint32_t flags) {
         return ShowWindow(window, SW_HIDE);
     }
     if (flags & kCenterFlags) Center(window, flags, owner);
-    int show;
-    if (flags & WF_NO_ACTIVATE)
-        show = IsZoomed(window)   ? SW_SHOWNA
-               : IsIconic(window) ? SW_SHOWMINNOACTIVE
-                                  : SW_SHOWNOACTIVATE;
-    else
-        show = IsZoomed(window)   ? SW_SHOWMAXIMIZED
-               : IsIconic(window) ? SW_SHOWMINIMIZED
-                                  : SW_SHOWNORMAL;
-    return ShowWindow(window, show);
+    return ShowWindow(window, ShowCommand(IsZoomed(window), IsIconic(window), flags));
 }
 
 void WindowClose(int64_t number) {
