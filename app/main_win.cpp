@@ -23,18 +23,20 @@
 namespace {
 
 constexpr wchar_t kInstanceMutexName[] = L"Quenlor_morlett";
-constexpr int32_t kErrorIcon = MB_ICONERROR;
-constexpr int32_t kYesNo = MB_YESNO;
-constexpr int64_t kAnswerYes = IDYES;
+// The program's one window (hidden; it owns the menu and the dialogs), its tray icon, the
+// icon's image and the popup menu.
+constexpr int64_t kOwnerWindow = 0;
+constexpr int64_t kTrayIcon = 0;
+constexpr int64_t kIconImage = 0;
+constexpr int64_t kTrayMenu = 0;
 // The type under which a delayed left click comes back as a tray event.
 constexpr int64_t kDelayedLeftClick = 0x40000;
 constexpr int32_t kLeftClickDelayMs = 20;
+constexpr uint64_t kLeftClickTimer = 0;
 // A clip counts as played when its last frames went to the device, which may still hold a
 // good part of it (the more so on a busy machine); closing the device at once would cut the
 // goodbye chime short.
 constexpr uint32_t kOutputDrainMs = 500;
-
-enum MenuItem : int32_t { kForceOffItem = 0, kSpeedItem = 1, kRunAsAdminItem = 2, kExitItem = 3 };
 
 HANDLE gInstanceMutex = nullptr;
 RuntimeString gParameterLine;
@@ -46,6 +48,14 @@ bool gTimerArmed = false;
     RuntimeShutdown();
 }
 
+// The goodbye of "e&xit" and of a confirmed restart: the watcher stops first, so that no
+// warning cuts the chime short, and the chime gets time to leave the device.
+void SayGoodbye(Chime chime) {
+    (void)StopCapsWatcher();
+    PlayChime(chime);
+    SleepMs(kOutputDrainMs);
+}
+
 // False when another instance holds the mutex, or it cannot be made.
 bool TakeInstance() {
     gInstanceMutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
@@ -53,7 +63,7 @@ bool TakeInstance() {
 }
 
 [[noreturn]] void RefuseSecondInstance() {
-    MessageBoxShow(u"Morlett", u"Already running.", kErrorIcon);
+    MessageBoxShow(u"Morlett", u"Already running.", MB_ICONERROR);
     ExitProgram();
 }
 
@@ -62,7 +72,7 @@ void ReleaseInstance() {
         CloseHandle(gInstanceMutex);
         gInstanceMutex = nullptr;
     }
-    if (TrayIconExists(0)) TrayIconRemove(0);
+    if (TrayIconExists(kTrayIcon)) TrayIconRemove(kTrayIcon);
 }
 
 // The shell's result: above 32 when the new copy was started.
@@ -89,8 +99,8 @@ bool IsElevated() {
 }
 
 bool AddTrayIcon() {
-    if (!TrayIconAdd(0, WindowHandle(0), ImageHandle(0))) return false;
-    (void)TrayIconTooltip(0, u"morlett");
+    if (!TrayIconAdd(kTrayIcon, WindowHandle(kOwnerWindow), ImageHandle(kIconImage))) return false;
+    (void)TrayIconTooltip(kTrayIcon, u"morlett");
     return true;
 }
 
@@ -98,70 +108,83 @@ bool AddTrayIcon() {
 // leave the user with no instance at all: this one takes its place again.
 void StayAfterFailedLaunch() {
     if (!TakeInstance()) RefuseSecondInstance();
-    if (WindowHandle(0) && !AddTrayIcon()) ExitProgram();
-}
-
-void ShowTrayMenu() {
-    (void)MenuItemSetChecked(0, kForceOffItem, gPreferences.forceOff != 0);
-    (void)MenuItemSetChecked(0, kRunAsAdminItem, gPreferences.runAsAdmin != 0);
-    // The owner is shown while the menu is open, so that the menu closes when the user
-    // clicks elsewhere.
-    (void)WindowHide(0, 0);
-    (void)PopupMenuShow(0, WindowHandle(0));
-    (void)WindowHide(0, 1);
+    if (WindowHandle(kOwnerWindow) && !AddTrayIcon()) ExitProgram();
 }
 
 void AskForSpeed() {
-    (void)WindowHide(0, 0);
+    (void)WindowHide(kOwnerWindow, WINDOW_SHOW);
     ScratchMark mark;
     const char16_t* text =
         InputDialogShow(u"Morlett", u"Enter the caps lock on warning speed in milliseconds",
                         IntegerToString(gPreferences.beeptime));
     int64_t speed = SpeedFromEntry(text);
-    (void)WindowHide(0, 1);
+    (void)WindowHide(kOwnerWindow, WINDOW_HIDE);
     gPreferences.beeptime = speed;
     (void)SaveSettings();
+}
+
+void SwitchForceOff() {
+    int64_t forceOff = Switched(gPreferences.forceOff);
+    gPreferences.forceOff = forceOff;
+    (void)SaveSettings();
+    PlayChime(forceOff ? Chime::ForceOffOn : Chime::ForceOffOff);
 }
 
 void SwitchRunAsAdmin() {
     uint8_t runAsAdmin = uint8_t(Switched(gPreferences.runAsAdmin));
     gPreferences.runAsAdmin = runAsAdmin;
     (void)SaveSettings();
-    PlayClip(runAsAdmin ? kOnChime : kOffChime, 1.5, 60, false);
-    if (MessageBoxShow(u"Restart required.", u"Should Morlett restart right now?", kYesNo) !=
-        kAnswerYes)
+    PlayChime(runAsAdmin ? Chime::RunAsAdminOn : Chime::RunAsAdminOff);
+    if (MessageBoxShow(u"Restart required.", u"Should Morlett restart right now?", MB_YESNO) !=
+        IDYES)
         return;
     ReleaseInstance();
-    PlayClip(kOffChime, 1.0, 100, true);
-    SleepMs(kOutputDrainMs);
+    SayGoodbye(Chime::RestartConfirmed);
     if (LaunchCopy(runAsAdmin != 0) > 32) ExitProgram();
     StayAfterFailedLaunch();
+    AllowCapsWatcherAgain();
+}
+
+[[noreturn]] void ExitFromMenu() {
+    SayGoodbye(Chime::Exit);
+    ExitProgram();
+}
+
+// The tray menu, top to bottom; a row's command number is its place. A switch shows its
+// setting as a check mark.
+struct MenuRow {
+    const char16_t* text;
+    void (*command)();
+    bool (*checked)(); // null for a row that is no switch
+};
+
+constexpr MenuRow kMenuRows[] = {
+    {u"&force capslock off", SwitchForceOff, [] { return gPreferences.forceOff != 0; }},
+    {u"Caps lock warning &speed...", AskForSpeed, nullptr},
+    {u"Run &as admin", SwitchRunAsAdmin, [] { return gPreferences.runAsAdmin != 0; }},
+    {u"e&xit", ExitFromMenu, nullptr},
+};
+constexpr int64_t kMenuRowCount = sizeof kMenuRows / sizeof kMenuRows[0];
+
+void CreateTrayMenu() {
+    if (!PopupMenuCreate(kTrayMenu)) return;
+    for (int64_t item = 0; item < kMenuRowCount; ++item)
+        (void)MenuItemAdd(item, kMenuRows[item].text);
+}
+
+void ShowTrayMenu() {
+    for (int64_t item = 0; item < kMenuRowCount; ++item)
+        if (kMenuRows[item].checked)
+            (void)MenuItemSetChecked(kTrayMenu, item, kMenuRows[item].checked());
+    // The owner is shown while the menu is open, so that the menu closes when the user
+    // clicks elsewhere.
+    (void)WindowHide(kOwnerWindow, WINDOW_SHOW);
+    (void)PopupMenuShow(kTrayMenu, WindowHandle(kOwnerWindow));
+    (void)WindowHide(kOwnerWindow, WINDOW_HIDE);
 }
 
 void MenuCommand(int64_t item) {
-    switch (item) {
-    case kForceOffItem: {
-        int64_t forceOff = Switched(gPreferences.forceOff);
-        gPreferences.forceOff = forceOff;
-        (void)SaveSettings();
-        PlayClip(forceOff ? kOnChime : kOffChime, 2.0, 60, false);
-        break;
-    }
-    case kSpeedItem:
-        AskForSpeed();
-        break;
-    case kRunAsAdminItem:
-        SwitchRunAsAdmin();
-        break;
-    case kExitItem:
-        // Stopped first, so that no warning cuts the goodbye chime short.
-        (void)StopCapsWatcher();
-        PlayClip(kOffChime, 1.0, 100, true);
-        SleepMs(kOutputDrainMs);
-        ExitProgram();
-    default:
-        break;
-    }
+    if (item >= 0 && item < kMenuRowCount) kMenuRows[item].command();
 }
 
 [[noreturn]] void EventLoop() {
@@ -173,14 +196,15 @@ void MenuCommand(int64_t item) {
         // A native message that was only dispatched leaves the type at -1 and the object at
         // the previous event's: its number alone must not repeat that event.
         if (type == -1) continue;
-        if (code == EV_TIMER_TICK && object == 0) {
-            QueueEvent(EV_TRAY_MOUSE, 0, 0, kDelayedLeftClick);
-            (void)TimerRemove(0, 0);
+        if (code == EV_TIMER_TICK && object == int64_t(kLeftClickTimer)) {
+            QueueEvent(EV_TRAY_MOUSE, kOwnerWindow, kTrayIcon, kDelayedLeftClick);
+            (void)TimerRemove(kOwnerWindow, kLeftClickTimer);
             gTimerArmed = false;
         } else if (code == EV_TRAY_MOUSE) {
             if (type == TRAY_LEFT_UP) {
                 // The menu opens a moment later, so that the click's own messages are done.
-                if (!gTimerArmed && TimerAdd(0, 0, kLeftClickDelayMs)) gTimerArmed = true;
+                if (!gTimerArmed && TimerAdd(kOwnerWindow, kLeftClickTimer, kLeftClickDelayMs))
+                    gTimerArmed = true;
             } else if (type == TRAY_RIGHT_UP || type == kDelayedLeftClick) {
                 ShowTrayMenu();
             }
@@ -236,20 +260,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     bool silent = IsSilentStart(gParameterLine.Text());
     if (!silent) {
         (void)SoundSystemInit();
-        PlayClip(kOnChime, 1.0, 100, true);
+        PlayChime(Chime::StartUp);
     }
 
     // The tool flag drops the maximize bit: a hidden 1 x 1 tool window in the screen's middle.
-    constexpr uint32_t kOwnerWindow = WF_INVISIBLE | WF_MAXIMIZE | WF_TOOL | WF_CENTER_SCREEN;
-    if (!WindowOpen(0, 0, 0, 1, 1, u"Morlett", kOwnerWindow)) ExitProgram();
-    (void)ImageCreate(0, 32, 32);
+    constexpr uint32_t kOwnerFlags = WF_INVISIBLE | WF_MAXIMIZE | WF_TOOL | WF_CENTER_SCREEN;
+    if (!WindowOpen(kOwnerWindow, 0, 0, 1, 1, u"Morlett", kOwnerFlags)) ExitProgram();
+    (void)ImageCreate(kIconImage, 32, 32);
     (void)AddTrayIcon();
-    if (PopupMenuCreate(0)) {
-        (void)MenuItemAdd(kForceOffItem, u"&force capslock off");
-        (void)MenuItemAdd(kSpeedItem, u"Caps lock warning &speed...");
-        (void)MenuItemAdd(kRunAsAdminItem, u"Run &as admin");
-        (void)MenuItemAdd(kExitItem, u"e&xit");
-    }
+    CreateTrayMenu();
     if (silent) (void)SoundSystemInit();
 
     (void)ThreadStart(CapsWatcher, 0);

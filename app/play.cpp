@@ -11,6 +11,11 @@ int64_t ClipLengthMs(const Clip& clip, int64_t frequency) {
     return (int64_t{info.frameCount} * 1000 + frequency - 1) / frequency;
 }
 
+void PlayChime(Chime chime) {
+    const ChimeSound& sound = kChimes[size_t(chime)];
+    PlayClip(sound.clip, sound.factor, sound.volume, sound.wait);
+}
+
 void PlayClip(const Clip& clip, double factor, double volume, bool wait) {
     // A failed load keeps whatever sound 0 held; the calls below then act on that, as the
     // shared slot would anyway when the other thread loads in between.

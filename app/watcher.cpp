@@ -11,6 +11,8 @@ namespace {
 
 std::atomic<bool> gStopRequested{false};
 std::atomic<int> gLoopsRunning{0};
+// How often a stopped watcher looks whether it may run again.
+constexpr uint32_t kParkedCheckMs = 20;
 
 // now - then, or the largest value where that would overflow: a speed hand-edited to the
 // far future puts the last warning far in the past.
@@ -55,9 +57,11 @@ WatchAction WatchDecide(WatchState* state, int64_t now, bool capsOn, int64_t bee
     return WatchAction::Release;
 }
 
-void CapsWatcherLoop() {
+namespace {
+
+// The passes until StopCapsWatcher, carrying on from state.
+void RunPasses(WatchState& state) {
     ++gLoopsRunning;
-    WatchState state = WatchStart(ElapsedMs());
     while (!gStopRequested.load(std::memory_order_acquire)) {
         SleepMs(1);
         int64_t now = ElapsedMs();
@@ -67,10 +71,10 @@ void CapsWatcherLoop() {
         case WatchAction::Nothing:
             break;
         case WatchAction::Warn:
-            PlayClip(kWarningBeep, 1.0, 50, false);
+            PlayChime(Chime::Warning);
             break;
         case WatchAction::Release:
-            PlayClip(kReleaseChime, 1.0, 100, true);
+            PlayChime(Chime::Release);
             break;
         case WatchAction::PressCaps:
             SendCapsLockPress();
@@ -83,11 +87,23 @@ void CapsWatcherLoop() {
     --gLoopsRunning;
 }
 
+} // namespace
+
+void CapsWatcherLoop() {
+    WatchState state = WatchStart(ElapsedMs());
+    RunPasses(state);
+}
+
 void CapsWatcher(intptr_t) {
-    CapsWatcherLoop();
-    // Returning would run the thread's end clean-up on the runtime's heaps while the main
+    // Stopped, the thread parks until it is allowed again (a restart that did not launch)
+    // and then carries on where it was (no second release chime). It never returns:
+    // returning would run the thread's end clean-up on the runtime's heaps while the main
     // thread destroys them; the process exit ends this thread instead.
-    for (;;) SleepMs(60000);
+    WatchState state = WatchStart(ElapsedMs());
+    for (;;) {
+        RunPasses(state);
+        while (gStopRequested.load(std::memory_order_acquire)) SleepMs(kParkedCheckMs);
+    }
 }
 
 bool StopCapsWatcher(int64_t timeoutMs) {

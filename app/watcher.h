@@ -38,7 +38,7 @@ WatchAction WatchDecide(WatchState* state, int64_t now, bool capsOn, int64_t bee
                         bool forceOff);
 
 // The thread procedure (the argument is ignored). It runs until StopCapsWatcher and then
-// parks for the rest of the process without touching the runtime again.
+// parks without touching the runtime's heaps, until AllowCapsWatcherAgain lets it run on.
 void CapsWatcher(intptr_t argument);
 
 // The passes alone, until StopCapsWatcher; what CapsWatcher runs before it parks.

@@ -47,6 +47,8 @@ void* WindowHandle(int64_t number);
 // flags has a centre flag, and without activation when flags has WF_NO_ACTIVATE. Returns
 // whether the window was visible before, 0 when no such window.
 int32_t WindowHide(int64_t number, int32_t hide, uint32_t flags = 0);
+constexpr int32_t WINDOW_SHOW = 0;
+constexpr int32_t WINDOW_HIDE = 1;
 
 // Closes the window and drops its queued events; does nothing when no such window.
 void WindowClose(int64_t number);
