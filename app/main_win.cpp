@@ -214,6 +214,22 @@ void MenuCommand(int64_t item) {
     }
 }
 
+// Before anything loads a library by name: a portable program run from a downloads folder
+// must not pick up a DLL planted beside it. The call is missing on Vista and on a Windows 7
+// without its loader update, so it is looked up at run time; there the working folder at
+// least leaves the search, and the runtime loads the system DLLs it needs by their full path
+// (SystemLibraryLoad).
+void SearchSystemFolderOnly() {
+    using SetDirectories = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto setDirectories = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
+        kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
+    if (setDirectories)
+        setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    else
+        SetDllDirectoryW(L"");
+}
+
 void RegisterLibraries() {
     RuntimeUse(EventQueueLibrary());
     RuntimeUse(ImageLibrary());
@@ -229,9 +245,7 @@ void RegisterLibraries() {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // Before anything loads a library by name: a portable program run from a downloads
-    // folder must not pick up a DLL planted beside it.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SearchSystemFolderOnly();
 
     RegisterLibraries();
     RuntimeInit();

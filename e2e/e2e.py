@@ -9,6 +9,7 @@ Needs a running test environment (scripts/winenv.sh): e2e/e2e.sh provides one.
 import argparse
 import json
 import os
+import re
 import shutil
 import sys
 import time
@@ -213,9 +214,78 @@ def test_an_elevated_start_with_run_as_admin_runs_on():
 # The loader takes these from the system folder whatever lies beside the program (known
 # DLLs, and comctl32 through the manifest's side-by-side assembly); anything else imported
 # statically, winmm for one, would be found beside the program first and is loaded at run
-# time from the system folder instead.
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll",
-               "ole32.dll", "comctl32.dll", "msvcrt.dll", "psapi.dll"}
+# time from the system folder instead. Every function imported statically is one that
+# Windows Vista, the oldest system the manifest names, already has: a newer one would keep
+# the program from starting there at all ("entry point not found"). Newer functions
+# (SetDefaultDllDirectories, ChangeWindowMessageFilterEx, ...) are looked up at run time.
+# A new import is added here once it is known to exist on Vista.
+ALLOWED_IMPORTS = {
+    "advapi32.dll": set("""
+        GetTokenInformation OpenProcessToken
+        RegCloseKey RegGetValueW RegOpenKeyExW RegQueryValueExW
+    """.split()),
+    "comctl32.dll": set("""
+        InitCommonControlsEx
+    """.split()),
+    "gdi32.dll": set("""
+        CreateBitmap CreateCompatibleDC CreateDIBSection CreateFontIndirectW
+        CreateSolidBrush DeleteDC DeleteObject GdiFlush GetDIBits GetObjectType GetObjectW
+        GetStockObject SelectObject
+    """.split()),
+    "kernel32.dll": set("""
+        AcquireSRWLockExclusive AddVectoredExceptionHandler CloseHandle CreateEventA
+        CreateFileA CreateFileW CreateMutexW CreateSemaphoreA CreateSemaphoreW CreateThread
+        DeleteCriticalSection DeleteFileW DuplicateHandle EnterCriticalSection ExitProcess
+        FindClose FindFirstFileW FlushFileBuffers FreeLibrary GetCommandLineW
+        GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId
+        GetDriveTypeW GetFileAttributesW GetFileInformationByHandle GetFileSize
+        GetHandleInformation GetLastError GetModuleFileNameW GetModuleHandleW GetProcAddress
+        GetProcessAffinityMask GetProcessHeap GetStartupInfoW GetSystemDirectoryW
+        GetSystemTimeAsFileTime GetThreadContext GetThreadPriority GetTickCount
+        GetTickCount64 HeapAlloc HeapCreate HeapDestroy HeapFree HeapReAlloc
+        InitializeCriticalSection InitializeSRWLock IsDBCSLeadByteEx IsDebuggerPresent
+        LeaveCriticalSection LoadLibraryA LoadLibraryExW LoadLibraryW MoveFileExW
+        MultiByteToWideChar OpenProcess OutputDebugStringA QueryPerformanceCounter
+        QueryPerformanceFrequency RaiseException ReadFile RegisterWaitForSingleObject
+        ReleaseSRWLockExclusive ReleaseSemaphore RemoveVectoredExceptionHandler ResetEvent
+        ResumeThread RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind
+        SetCurrentDirectoryW SetDllDirectoryW SetEvent SetLastError SetProcessAffinityMask
+        SetThreadContext SetThreadPriority SetUnhandledExceptionFilter Sleep SuspendThread
+        TlsAlloc TlsFree TlsGetValue TlsSetValue TryEnterCriticalSection UnregisterWait
+        VirtualProtect VirtualQuery WaitForMultipleObjects WaitForSingleObject
+        WideCharToMultiByte WriteFile __C_specific_handler
+    """.split()),
+    "msvcrt.dll": set("""
+        ___lc_codepage_func ___mb_cur_max_func __iob_func __set_app_type __setusermatherr
+        __wgetmainargs __winitenv _amsg_exit _beginthreadex _cexit _close _commode
+        _endthreadex _errno _fmode _initterm _onexit _read _setjmp _strdup _ultoa _wcmdln
+        _wfopen abort calloc exit fopen fprintf fputc free fwrite localeconv longjmp malloc
+        memchr memcmp memcpy memmove memset printf realloc setlocale signal strcmp strerror
+        strlen strncmp strncpy vfprintf wcslen
+    """.split()),
+    "ole32.dll": set("""
+        CoInitialize OleInitialize OleUninitialize
+    """.split()),
+    "shell32.dll": set("""
+        ShellExecuteW Shell_NotifyIconW
+    """.split()),
+    "user32.dll": set("""
+        AdjustWindowRectEx AppendMenuW BringWindowToTop CallWindowProcW CharLowerBuffW
+        CreateAcceleratorTableW CreateIconIndirect CreatePopupMenu CreateWindowExW
+        DefWindowProcW DestroyAcceleratorTable DestroyIcon DestroyMenu DestroyWindow
+        DispatchMessageW EnableWindow EnumChildWindows EnumWindows FillRect GetActiveWindow
+        GetCursorPos GetFocus GetForegroundWindow GetKeyState GetMenuItemInfoW GetMessageW
+        GetNextDlgTabItem GetParent GetPropW GetSystemMetrics GetWindow GetWindowLongPtrW
+        GetWindowRect GetWindowTextLengthW GetWindowTextW GetWindowThreadProcessId
+        IsDialogMessageW IsIconic IsWindow IsWindowEnabled IsWindowVisible IsZoomed
+        KillTimer LoadCursorW LoadIconW MessageBoxW MsgWaitForMultipleObjects PeekMessageW
+        PostMessageW PostQuitMessage RegisterClassExW RegisterClassW RegisterWindowMessageW
+        RemovePropW SendInput SendMessageW SetActiveWindow SetFocus SetForegroundWindow
+        SetMenu SetMenuItemInfoW SetPropW SetTimer SetWindowLongPtrW SetWindowPos ShowWindow
+        SystemParametersInfoW TrackPopupMenu TranslateAcceleratorW TranslateMessage
+        UnregisterClassW
+    """.split()),
+}
 
 
 def test_one_gui_program_with_manifest_and_version():
@@ -223,8 +293,18 @@ def test_one_gui_program_with_manifest_and_version():
     dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", ENV.exe], capture_output=True,
                           text=True, timeout=60).stdout
     check("(Windows GUI)" in dump, "not a GUI program")
-    dlls = {line.split()[-1].lower() for line in dump.splitlines() if "DLL Name:" in line}
-    check(dlls and dlls <= SYSTEM_DLLS, "needs DLLs beyond the system's: %s" % (dlls - SYSTEM_DLLS))
+    imports, dll = {}, None
+    for line in dump.splitlines():
+        if "DLL Name:" in line:
+            dll = line.split()[-1].lower()
+            imports[dll] = set()
+        elif dll and re.match(r"^\s+[0-9a-f]+\s+\d+\s+\S+\s*$", line):
+            imports[dll].add(line.split()[-1])
+    check(imports and set(imports) <= set(ALLOWED_IMPORTS),
+          "needs DLLs beyond the system's: %s" % (set(imports) - set(ALLOWED_IMPORTS)))
+    beyond = {dll: sorted(names - ALLOWED_IMPORTS[dll]) for dll, names in imports.items()
+              if names - ALLOWED_IMPORTS[dll]}
+    check(not beyond, "imports not on the Vista list: %s" % beyond)
     answer = ENV.probe.ask('resources "%s"' % windows_path(ENV.exe)).split()
     found = dict(zip(answer[::2], (int(v) for v in answer[1::2])))
     check(found.get("manifest", 0) > 0 and found.get("version", 0) > 0, "resources: %s" % answer)
