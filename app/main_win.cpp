@@ -13,6 +13,7 @@
 #include "ui/events.h"
 #include "ui/images.h"
 #include "ui/menus.h"
+#include "ui/registered_names.h"
 #include "ui/requesters.h"
 #include "ui/tray.h"
 #include "ui/windows.h"
@@ -22,7 +23,6 @@
 
 namespace {
 
-constexpr wchar_t kInstanceMutexName[] = L"Quenlor_morlett";
 // The program's one window (hidden; it owns the menu and the dialogs), its tray icon, the
 // icon's image and the popup menu.
 constexpr int64_t kOwnerWindow = 0;

@@ -2,13 +2,13 @@
 #include "events.h"
 #include "ui_internal.h"
 
+#include "registered_names.h"
+
 #include <windows.h>
 
 #include <atomic>
 
 namespace {
-
-constexpr wchar_t kWakeClass[] = L"PostEventClass";
 
 // Read by any thread that queues an event, written at start-up and shutdown.
 std::atomic<HWND> gWakeWindow = nullptr;
@@ -34,16 +34,16 @@ void EventPlatformInit() {
     wc.lpfnWndProc = DefWindowProcW;
     wc.hInstance = instance;
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kWakeClass;
+    wc.lpszClassName = kQueueWakeClass;
     RegisterClassW(&wc);
-    gWakeWindow = CreateWindowExW(0, kWakeClass, nullptr, WS_CAPTION, 0, 0, 1, 1, nullptr, nullptr,
-                                  instance, nullptr);
-    gWakeMessage = RegisterWindowMessageW(L"ORB_UnlockQueueEventMessage");
+    gWakeWindow = CreateWindowExW(0, kQueueWakeClass, nullptr, WS_CAPTION, 0, 0, 1, 1, nullptr,
+                                  nullptr, instance, nullptr);
+    gWakeMessage = RegisterWindowMessageW(kQueueWakeMessage);
 }
 
 void EventPlatformShutdown() {
     if (HWND window = gWakeWindow.exchange(nullptr)) DestroyWindow(window);
-    UnregisterClassW(kWakeClass, GetModuleHandleW(nullptr));
+    UnregisterClassW(kQueueWakeClass, GetModuleHandleW(nullptr));
 }
 
 uint32_t EventWakeMessage() {

@@ -1,3 +1,4 @@
+#include "registered_names.h"
 #include "requesters.h"
 
 #include "runtime/heap.h"
@@ -54,7 +55,6 @@ BOOL CALLBACK AddScopeEntry(HWND window, LPARAM) {
 
 // ---- Input dialog -----------------------------------------------------------------------
 
-constexpr wchar_t kDialogClass[] = L"InputRequester";
 constexpr int kFieldId = 10;
 constexpr int kOkId = 1000;
 constexpr int kCancelId = 1001;
@@ -260,7 +260,7 @@ const char16_t* InputDialogShow(const char16_t* title, const char16_t* prompt,
     cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    cls.lpszClassName = kDialogClass;
+    cls.lpszClassName = kInputDialogClass;
     RegisterClassExW(&cls); // may still exist from an earlier dialog: that one serves too
 
     gDialog = DialogState{};
@@ -275,7 +275,7 @@ const char16_t* InputDialogShow(const char16_t* title, const char16_t* prompt,
     wchar_t* entered = nullptr; // the result slot, filled by OK or Enter
     const int x = GetSystemMetrics(SM_CXSCREEN) / 2 - 250;
     const int y = GetSystemMetrics(SM_CYSCREEN) / 2 - 70;
-    HWND dialog = CreateWindowExW(0, kDialogClass, Wide(titleCopy.Text()),
+    HWND dialog = CreateWindowExW(0, kInputDialogClass, Wide(titleCopy.Text()),
                                   WS_VISIBLE | WS_CAPTION | WS_SYSMENU, x, y, 500, 140,
                                   static_cast<HWND>(ForegroundOwner()), nullptr, instance, nullptr);
     bool quitting = false;
@@ -305,7 +305,7 @@ const char16_t* InputDialogShow(const char16_t* title, const char16_t* prompt,
     }
     EnableOwner();
     ModalScopeLeave();
-    UnregisterClassW(kDialogClass, instance);
+    UnregisterClassW(kInputDialogClass, instance);
     gDialog = DialogState{};
     if (quitting) PostQuitMessage(static_cast<int>(quit));
 

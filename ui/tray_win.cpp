@@ -2,6 +2,7 @@
 
 #include "events.h"
 #include "images.h"
+#include "registered_names.h"
 #include "ui_internal.h"
 
 #include <windows.h>
@@ -20,8 +21,6 @@ struct TrayRecord {
 // CopyTooltip fills the shell's own tooltip field as well as the record's.
 static_assert(TRAY_TOOLTIP_MAX < sizeof NOTIFYICONDATAW{}.szTip / sizeof(wchar_t));
 
-constexpr wchar_t kCallbackProperty[] = L"orb_systray_callback";
-
 ObjectTableOf<TrayRecord> gTrayIcons;
 UINT gTaskbarCreated = 0;
 uint32_t gNextShellId = 1;
@@ -33,13 +32,12 @@ TrayRecord* FindIcon(int64_t number) {
 // The window property that leads from a shell id back to the tray icon number.
 struct IconProperty {
     explicit IconProperty(uint32_t shellId) {
-        constexpr wchar_t prefix[] = L"OrbSysTray";
         wchar_t digits[10];
         int count = 0;
         do digits[count++] = wchar_t(L'0' + shellId % 10);
         while ((shellId /= 10) != 0);
         wchar_t* out = name;
-        for (const wchar_t* p = prefix; *p; ++p) *out++ = *p;
+        for (const wchar_t* p = kTrayIconPropertyPrefix; *p; ++p) *out++ = *p;
         while (count) *out++ = digits[--count];
         *out = 0;
     }
@@ -95,11 +93,11 @@ void AddAgain(HWND window) {
 
 // Sits in front of the procedure of every window that owns tray icons.
 LRESULT CALLBACK TrayProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto previous = reinterpret_cast<WNDPROC>(GetPropW(window, kCallbackProperty));
+    auto previous = reinterpret_cast<WNDPROC>(GetPropW(window, kTrayCallbackProperty));
     if (message == gTaskbarCreated && gTaskbarCreated != 0)
         AddAgain(window);
     else if (message == WM_NCDESTROY)
-        RemovePropW(window, kCallbackProperty);
+        RemovePropW(window, kTrayCallbackProperty);
     return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
                     : DefWindowProcW(window, message, wParam, lParam);
 }
@@ -138,7 +136,7 @@ intptr_t TrayCallback(void* handle, uintptr_t wParam, intptr_t lParam, int64_t w
 
 void TrayLibraryInit() {
     (void)gTrayIcons.Create(16, TrayIconRemove);
-    gTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    gTaskbarCreated = RegisterWindowMessageW(kTaskbarCreatedMessage);
     WindowSetTrayCallbackHandler(TrayCallback);
 }
 
@@ -171,10 +169,10 @@ int64_t TrayIconAdd(int64_t number, void* window, void* image) {
     record->icon = data.hIcon;
     record->tooltip[0] = 0;
 
-    if (!GetPropW(owner, kCallbackProperty)) {
+    if (!GetPropW(owner, kTrayCallbackProperty)) {
         LONG_PTR previous =
             SetWindowLongPtrW(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TrayProcedure));
-        SetPropW(owner, kCallbackProperty, reinterpret_cast<HANDLE>(previous));
+        SetPropW(owner, kTrayCallbackProperty, reinterpret_cast<HANDLE>(previous));
         AllowTaskbarCreated(owner);
     }
     SetPropW(owner, IconProperty(gNextShellId).name, reinterpret_cast<HANDLE>(id + 1));

@@ -1,6 +1,7 @@
 // Numbered windows, their timers, and the window procedure that turns native messages into
 // events.
 #include "events.h"
+#include "registered_names.h"
 #include "ui_internal.h"
 #include "windows.h"
 
@@ -12,10 +13,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr wchar_t kWindowIdProperty[] = L"ORB_WindowID";
-constexpr wchar_t kFocusProperty[] = L"ORB_Focus";
-
 
 // A child control with this id reports its commands as menu commands.
 constexpr LONG_PTR kMenuCommandControlId = -10000;
@@ -52,11 +49,10 @@ HINSTANCE ProgramInstance() {
 struct ClassName {
     wchar_t text[40];
     explicit ClassName(int64_t number) {
-        static constexpr char kPrefix[] = "WindowClass_";
         char digits[24];
         auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
         size_t n = 0;
-        for (const char* p = kPrefix; *p; ++p) text[n++] = wchar_t(*p);
+        for (const wchar_t* p = kWindowClassPrefix; *p; ++p) text[n++] = *p;
         for (const char* p = digits; p != end; ++p) text[n++] = wchar_t(*p);
         text[n] = 0;
     }
