@@ -227,8 +227,8 @@ int StringEquals(const char16_t* a, const char16_t* b) {
     }
 }
 
-const char16_t* IntegerToString(int64_t n) {
-    char16_t digits[24];
+size_t IntegerToText(int64_t n, char16_t* out) {
+    char16_t digits[IntegerTextUnits - 1];
     size_t at = sizeof digits / sizeof digits[0];
     // The magnitude as unsigned, so that the most negative value prints correctly.
     uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
@@ -237,7 +237,15 @@ const char16_t* IntegerToString(int64_t n) {
         magnitude /= 10;
     } while (magnitude);
     if (n < 0) digits[--at] = u'-';
-    return ScratchWrite(digits + at, sizeof digits / sizeof digits[0] - at);
+    size_t length = sizeof digits / sizeof digits[0] - at;
+    std::memcpy(out, digits + at, length * sizeof(char16_t));
+    out[length] = 0;
+    return length;
+}
+
+const char16_t* IntegerToString(int64_t n) {
+    char16_t text[IntegerTextUnits];
+    return ScratchWrite(text, IntegerToText(n, text));
 }
 
 int64_t StringToInteger(const char16_t* text) {

@@ -75,6 +75,11 @@ const char16_t* LowerCase(const char16_t* text);
 int StringEquals(const char16_t* a, const char16_t* b);
 // n in decimal, with "-" for negative numbers (INT64_MIN included).
 const char16_t* IntegerToString(int64_t n);
+// The same digits written to out, which holds IntegerTextUnits units; returns the length
+// (the terminator not counted). For code that must leave the scratch area alone: a window
+// procedure runs in the middle of other string work on its thread.
+constexpr size_t IntegerTextUnits = 21;
+size_t IntegerToText(int64_t n, char16_t* out);
 // Reads an integer: leading spaces and tabs, an optional sign, then "$" for hexadecimal,
 // "%" for binary or neither for decimal, then digits up to the first that does not fit the
 // base. The value wraps around modulo 2^64 (no overflow error), so "9223372036854775808"

@@ -5,9 +5,13 @@
 #include "registered_names.h"
 #include "ui_internal.h"
 
+#include "runtime/strings.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
+
+#include <cstring>
 
 namespace {
 
@@ -32,16 +36,12 @@ TrayRecord* FindIcon(int64_t number) {
 // The window property that leads from a shell id back to the tray icon number.
 struct IconProperty {
     explicit IconProperty(uint32_t shellId) {
-        wchar_t digits[10];
-        int count = 0;
-        do digits[count++] = wchar_t(L'0' + shellId % 10);
-        while ((shellId /= 10) != 0);
-        wchar_t* out = name;
-        for (const wchar_t* p = kTrayIconPropertyPrefix; *p; ++p) *out++ = *p;
-        while (count) *out++ = digits[--count];
-        *out = 0;
+        constexpr size_t kPrefixUnits = sizeof kTrayIconPropertyPrefix / sizeof(wchar_t) - 1;
+        static_assert(kPrefixUnits + IntegerTextUnits <= sizeof name / sizeof name[0]);
+        std::memcpy(name, kTrayIconPropertyPrefix, kPrefixUnits * sizeof(wchar_t));
+        (void)IntegerToText(shellId, reinterpret_cast<char16_t*>(name + kPrefixUnits));
     }
-    wchar_t name[24];
+    wchar_t name[32];
 };
 
 NOTIFYICONDATAW IconData(HWND window, uint32_t shellId) {

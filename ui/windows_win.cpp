@@ -6,10 +6,10 @@
 #include "windows.h"
 
 #include "runtime/environment.h"
+#include "runtime/strings.h"
 
 #include <windows.h>
 
-#include <charconv>
 #include <cstring>
 
 namespace {
@@ -49,12 +49,10 @@ HINSTANCE ProgramInstance() {
 struct ClassName {
     wchar_t text[40];
     explicit ClassName(int64_t number) {
-        char digits[24];
-        auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-        size_t n = 0;
-        for (const wchar_t* p = kWindowClassPrefix; *p; ++p) text[n++] = *p;
-        for (const char* p = digits; p != end; ++p) text[n++] = wchar_t(*p);
-        text[n] = 0;
+        constexpr size_t kPrefixUnits = sizeof kWindowClassPrefix / sizeof(wchar_t) - 1;
+        static_assert(kPrefixUnits + IntegerTextUnits <= sizeof text / sizeof text[0]);
+        std::memcpy(text, kWindowClassPrefix, kPrefixUnits * sizeof(wchar_t));
+        (void)IntegerToText(number, reinterpret_cast<char16_t*>(text + kPrefixUnits));
     }
 };
 

@@ -5,8 +5,10 @@
 
 #include <string_view>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <thread>
@@ -55,7 +57,18 @@ TEST(IntegerToString, WritesEveryValueExactly) {
         {INT64_MAX, u"9223372036854775807"},
         {INT64_MIN, u"-9223372036854775808"},
     };
-    for (const Case& c : cases) EXPECT_EQ(S(IntegerToString(c.value)), c.text);
+    for (const Case& c : cases) {
+        EXPECT_EQ(S(IntegerToString(c.value)), c.text);
+        // The buffer form writes the same digits and leaves the scratch area where it was.
+        char16_t text[IntegerTextUnits + 1];
+        std::fill(std::begin(text), std::end(text), u'#');
+        int64_t position = ScratchPosition();
+        size_t length = IntegerToText(c.value, text);
+        EXPECT_EQ(ScratchPosition(), position);
+        EXPECT_EQ(S(text), c.text);
+        EXPECT_EQ(length, std::char_traits<char16_t>::length(c.text));
+        EXPECT_EQ(text[IntegerTextUnits], u'#') << "nothing written past the buffer";
+    }
 }
 
 TEST(DoubleToInteger, TruncatesAndMapsSpecialValues) {
