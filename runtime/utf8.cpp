@@ -69,6 +69,7 @@ size_t Utf8ToUtf16(const uint8_t* s, size_t length, char16_t* out) {
     return n;
 }
 
+#if !defined(_WIN32)
 std::string Utf16ToUtf8(const char16_t* text) {
     std::string out;
     uint8_t bytes[Utf8MaxBytes];
@@ -82,3 +83,4 @@ std::string Utf16ToUtf8(const char16_t* text) {
     }
     return out;
 }
+#endif

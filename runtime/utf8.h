@@ -45,6 +45,9 @@ inline size_t Utf8Encode(uint32_t c, uint8_t* out) {
 // empty input gives 0.
 size_t Utf8ToUtf16(const uint8_t* bytes, size_t length, char16_t* out);
 
+#if !defined(_WIN32)
 // UTF-16 text (null reads as empty) as UTF-8; a surrogate pair becomes one code point, a
-// lone surrogate U+FFFD. Used for the byte-string names that POSIX calls take.
+// lone surrogate U+FFFD. Used for the byte-string names that POSIX calls take. Not on
+// Windows: the C++ library's string would bring its exception machinery into the program.
 std::string Utf16ToUtf8(const char16_t* text);
+#endif
