@@ -600,6 +600,41 @@ def test_a_restart_that_cannot_start_keeps_running():
           "heard %s" % names(sounds))
 
 
+def test_a_confirmed_restart_says_goodbye_while_no_warning_plays():
+    # The restart's goodbye, like exit's, has the watcher stopped: while the chime and its
+    # half second for the device last, no warning starts, though Caps Lock is on and a
+    # warning is due every 300 ms. The launch fails here, so the same copy stays and its
+    # watcher carries on.
+    caps("off")
+
+    def setup(folder):
+        write_settings(folder, '{"beeptime": 300}')
+    with Session("menu-admin-warning", ["/silent"], setup) as s:
+        check(s.wait_for_sounds(1, START_S), "no release chime at start")
+        time.sleep(0.5)
+        os.rename(s.program.exe, os.path.join(s.folder, "renamed.exe"))
+        caps("on")
+        choose(ADMIN)
+        check(ENV.probe.wait_window("Restart required.", 8), "no restart question")
+        time.sleep(0.8)
+        yes_at = s.recorder.now()
+        check(ENV.probe.ask('click "Restart required." "Yes"') == "clicked", "no Yes button")
+        check(wait_until(lambda: tray_window(0), 5), "the icon is not back")
+        time.sleep(1.5)
+        off_at = s.recorder.now()
+        caps("off")
+        choose(EXIT, 1)
+        check(s.program.wait(10) == 0, "exit after the failed restart did not end it")
+        sounds = s.finish(0.3)
+    goodbyes = [x for x in sounds if x.at > yes_at - 0.2 and x.label() == "OffChime"]
+    check(len(goodbyes) == 2, "not a goodbye and an exit chime after Yes: %s" % names(sounds))
+    # A warning that started before the click took effect may still show up early.
+    during = [x for x in sounds if x.name == "WarningBeep" and yes_at + 0.3 < x.at < yes_at + 0.65]
+    check(not during, "warnings during the goodbye: %s" % names(sounds))
+    check(any(x.name == "WarningBeep" and yes_at + 0.65 < x.at < off_at for x in sounds),
+          "the watcher did not carry on after the failed restart: %s" % names(sounds))
+
+
 def test_exit():
     with Session("menu-exit", ["/silent"]) as s:
         check(s.wait_for_sounds(1, START_S), "no release chime at start")
@@ -642,6 +677,8 @@ GROUPS = {
          test_run_as_admin_off_restarts_through_the_shell),
         ("Menu.ARestartThatCannotStartKeepsRunning",
          test_a_restart_that_cannot_start_keeps_running),
+        ("Menu.AConfirmedRestartSaysGoodbyeWhileNoWarningPlays",
+         test_a_confirmed_restart_says_goodbye_while_no_warning_plays),
         ("Menu.Exit", test_exit),
     ],
 }
