@@ -14,6 +14,7 @@
 #include "ui/images.h"
 #include "ui/menus.h"
 #include "ui/requesters.h"
+#include "ui/theme.h"
 #include "ui/tray.h"
 #include "ui/windows.h"
 #include "json/json.h"
@@ -33,6 +34,11 @@ constexpr int32_t kLeftClickDelayMs = 20;
 // good part of it (the more so on a busy machine); closing the device at once would cut the
 // goodbye chime short.
 constexpr uint32_t kOutputDrainMs = 500;
+
+// The icon is a plain square, black on a light taskbar (and wherever the theme cannot be
+// read), white on a dark one: 0x00BBGGRR colours of a 24-bit, fully opaque 32 x 32 image.
+constexpr int32_t kIconOnLightTaskbar = 0x000000;
+constexpr int32_t kIconOnDarkTaskbar = 0xFFFFFF;
 
 enum MenuItem : int32_t { kForceOffItem = 0, kSpeedItem = 1, kRunAsAdminItem = 2, kExitItem = 3 };
 
@@ -88,10 +94,23 @@ bool IsElevated() {
     return !ok || elevation.TokenIsElevated != 0;
 }
 
+int32_t TrayIconColor() {
+    return TaskbarIsDark() ? kIconOnDarkTaskbar : kIconOnLightTaskbar;
+}
+
+// False only when there is no icon to show at all. A shell that is not ready (at logon, or
+// restarting) does not count: the tray library keeps the icon and adds it when it can.
 bool AddTrayIcon() {
-    if (!TrayIconAdd(0, WindowHandle(0), ImageHandle(0))) return false;
+    if (!TrayIconKeep(0, WindowHandle(0), ImageHandle(0))) return false;
     (void)TrayIconTooltip(0, u"morlett");
     return true;
+}
+
+// The taskbar turned light or dark: the icon is drawn again in the colour that shows on it.
+void RedrawTrayIcon() {
+    int32_t color = TrayIconColor();
+    if (!ImageCreate(0, 32, 32, 24, color)) return;
+    (void)TrayIconChange(0, ImageHandle(0));
 }
 
 // A relaunch that did not start (the elevation prompt declined, the shell failed) must not
@@ -186,6 +205,11 @@ void MenuCommand(int64_t item) {
             }
         } else if (code == EV_MENU_COMMAND) {
             MenuCommand(object);
+        } else if (code == EV_SYSTEM_RESUMED) {
+            // After sleep the audio device may be dead; the next warning gets a fresh one.
+            SoundDeviceRenew();
+        } else if (code == EV_THEME_CHANGED) {
+            RedrawTrayIcon();
         }
     }
 }
@@ -242,8 +266,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The tool flag drops the maximize bit: a hidden 1 x 1 tool window in the screen's middle.
     constexpr uint32_t kOwnerWindow = WF_INVISIBLE | WF_MAXIMIZE | WF_TOOL | WF_CENTER_SCREEN;
     if (!WindowOpen(0, 0, 0, 1, 1, u"Morlett", kOwnerWindow)) ExitProgram();
-    (void)ImageCreate(0, 32, 32);
-    (void)AddTrayIcon();
+    (void)ImageCreate(0, 32, 32, 24, TrayIconColor());
+    // Without an icon nobody could reach the menu, and so the program could not be ended.
+    if (!AddTrayIcon()) ExitProgram();
     if (PopupMenuCreate(0)) {
         (void)MenuItemAdd(kForceOffItem, u"&force capslock off");
         (void)MenuItemAdd(kSpeedItem, u"Caps lock warning &speed...");
