@@ -15,6 +15,7 @@
 #include "ui/menus.h"
 #include "ui/registered_names.h"
 #include "ui/requesters.h"
+#include "ui/theme.h"
 #include "ui/tray.h"
 #include "ui/windows.h"
 #include "json/json.h"
@@ -37,6 +38,11 @@ constexpr uint64_t kLeftClickTimer = 0;
 // good part of it (the more so on a busy machine); closing the device at once would cut the
 // goodbye chime short.
 constexpr uint32_t kOutputDrainMs = 500;
+
+// The icon is a plain square, black on a light taskbar (and wherever the theme cannot be
+// read), white on a dark one: 0x00BBGGRR colours of a 24-bit, fully opaque 32 x 32 image.
+constexpr int32_t kIconOnLightTaskbar = 0x000000;
+constexpr int32_t kIconOnDarkTaskbar = 0xFFFFFF;
 
 HANDLE gInstanceMutex = nullptr;
 RuntimeString gParameterLine;
@@ -98,10 +104,23 @@ bool IsElevated() {
     return !ok || elevation.TokenIsElevated != 0;
 }
 
+int32_t TrayIconColor() {
+    return TaskbarIsDark() ? kIconOnDarkTaskbar : kIconOnLightTaskbar;
+}
+
+// False only when there is no icon to show at all. A shell that is not ready (at logon, or
+// restarting) does not count: the tray library keeps the icon and adds it when it can.
 bool AddTrayIcon() {
-    if (!TrayIconAdd(kTrayIcon, WindowHandle(kOwnerWindow), ImageHandle(kIconImage))) return false;
+    if (!TrayIconKeep(kTrayIcon, WindowHandle(kOwnerWindow), ImageHandle(kIconImage))) return false;
     (void)TrayIconTooltip(kTrayIcon, u"morlett");
     return true;
+}
+
+// The taskbar turned light or dark: the icon is drawn again in the colour that shows on it.
+void RedrawTrayIcon() {
+    int32_t color = TrayIconColor();
+    if (!ImageCreate(kIconImage, 32, 32, 24, color)) return;
+    (void)TrayIconChange(kTrayIcon, ImageHandle(kIconImage));
 }
 
 // A relaunch that did not start (the elevation prompt declined, the shell failed) must not
@@ -210,6 +229,11 @@ void MenuCommand(int64_t item) {
             }
         } else if (code == EV_MENU_COMMAND) {
             MenuCommand(object);
+        } else if (code == EV_SYSTEM_RESUMED) {
+            // After sleep the audio device may be dead; the next warning gets a fresh one.
+            SoundDeviceRenew();
+        } else if (code == EV_THEME_CHANGED) {
+            RedrawTrayIcon();
         }
     }
 }
@@ -280,8 +304,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The tool flag drops the maximize bit: a hidden 1 x 1 tool window in the screen's middle.
     constexpr uint32_t kOwnerFlags = WF_INVISIBLE | WF_MAXIMIZE | WF_TOOL | WF_CENTER_SCREEN;
     if (!WindowOpen(kOwnerWindow, 0, 0, 1, 1, u"Morlett", kOwnerFlags)) ExitProgram();
-    (void)ImageCreate(kIconImage, 32, 32);
-    (void)AddTrayIcon();
+    (void)ImageCreate(kIconImage, 32, 32, 24, TrayIconColor());
+    // Without an icon nobody could reach the menu, and so the program could not be ended.
+    if (!AddTrayIcon()) ExitProgram();
     CreateTrayMenu();
     if (silent) (void)SoundSystemInit();
 

@@ -489,6 +489,17 @@ int32_t SoundGetState(int64_t number) {
     return SOUND_STOPPED;
 }
 
+void SoundDeviceRenew() {
+    LockGuard guard(LibraryLock());
+    ma_device* device = gDevice;
+    if (!Running() || !device) return;
+    // As the idle watcher does: closed and opened again, stopped. Voices still in use would
+    // never end on a stopped device, so it is started again for them.
+    if (ma_device_is_started(device)) ma_device_stop(device);
+    (void)ReopenDevice(device);
+    if (AnyVoiceInUse()) (void)StartDevice();
+}
+
 // ---- Test access -------------------------------------------------------------------------
 
 void SoundTestReset() {

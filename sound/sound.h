@@ -62,3 +62,8 @@ void SoundSetFrequency(int64_t number, int32_t frequency);
 
 // SOUND_STOPPED, SOUND_PLAYING, SOUND_PAUSED or SOUND_MISSING.
 int32_t SoundGetState(int64_t number);
+
+// The audio device is closed now and opened afresh, on the current default output, at the
+// next play (after the machine woke from sleep, the old one may be dead). Safe from any
+// thread; does nothing before the start and after the shutdown.
+void SoundDeviceRenew();

@@ -28,6 +28,15 @@ constexpr int32_t EV_CLOSE_REQUESTED = 13116;   // object: the window's number
 constexpr int32_t EV_MOVED = 13117;             // object: the window's number
 constexpr int32_t EV_RESIZED = 13118;           //
 
+// Notifications from the system, made by the hidden wake-up window (every top-level window
+// receives them; this one exists from EventQueueInit on, so each comes once). Window -1,
+// object 0, type 0; two alike in a row are merged. WaitEvent returns them without another
+// message having to arrive.
+constexpr int32_t EV_SYSTEM_RESUMED = 13120; // woke from sleep (WM_POWERBROADCAST with
+                                             // PBT_APMRESUMEAUTOMATIC or PBT_APMRESUMESUSPEND)
+constexpr int32_t EV_THEME_CHANGED = 13121;  // the shell's colours changed (WM_SETTINGCHANGE
+                                             // with "ImmersiveColorSet")
+
 // Codes from here on are never merged with an identical event before them.
 constexpr int32_t EV_FIRST_UNMERGED = 65536;
 

@@ -25,13 +25,39 @@ bool TakeMessage(MSG& msg, int32_t timeoutMs) {
     return PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD) != 0;
 }
 
+// Whether a WM_SETTINGCHANGE names the shell's colour theme (light or dark taskbar).
+bool NamesColorTheme(LPARAM lParam) {
+    const auto* text = reinterpret_cast<const wchar_t*>(lParam);
+    if (!text) return false;
+    const wchar_t* name = L"ImmersiveColorSet";
+    while (*name && *text == *name) ++text, ++name;
+    return *name == 0 && *text == 0;
+}
+
+// The wake-up window is the one window that exists for the whole run, so system-wide
+// notifications that every top-level window receives are taken here, once.
+LRESULT CALLBACK WakeProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    int32_t code = 0;
+    if (message == WM_POWERBROADCAST &&
+        (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND))
+        code = EV_SYSTEM_RESUMED;
+    else if (message == WM_SETTINGCHANGE && NamesColorTheme(lParam))
+        code = EV_THEME_CHANGED;
+    if (code) {
+        PostWindowEvent(code, 0, -1, 0);
+        // Both are sent, not posted: a loop blocked in GetMessageW would not return for them.
+        EventPlatformWake();
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 } // namespace
 
 void EventPlatformInit() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW wc{};
     wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = DefWindowProcW;
+    wc.lpfnWndProc = WakeProcedure;
     wc.hInstance = instance;
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kQueueWakeClass;

@@ -1,7 +1,8 @@
 // Numbered icons in the taskbar's notification area, each owned by a window. Mouse actions
 // on an icon come back as EV_TRAY_MOUSE events (object: the tray icon number, window: the
 // owning window's number, type: TRAY_*). Icons are put back by themselves when the taskbar
-// is re-created. Call everything on the thread that owns the windows.
+// is re-created. Call everything on the thread that owns the windows; that thread must take
+// its messages (WaitEvent does), since the retry of waiting icons runs on a thread timer.
 #pragma once
 
 #include "runtime/objects.h"
@@ -30,7 +31,26 @@ inline RuntimeLibrary TrayLibrary() {
 // (the new icon's identifier for AnyNumber), 0 on failure, which leaves no icon.
 [[nodiscard]] int64_t TrayIconAdd(int64_t number, void* window, void* image);
 
-// Non-zero when a tray icon with this number exists.
+// As TrayIconAdd, but a shell that does not take the icon (not running yet at logon, or too
+// busy to answer in time) does not lose it: the icon is kept, waiting, and added again when
+// the shell broadcasts "TaskbarCreated" and on a timer, first after a second, then after
+// pauses doubling up to a minute, for as long as it waits. An add that timed out but showed
+// the icon all the same is found by the retry and never shown twice. Non-zero when the icon
+// is kept, shown or waiting (the new icon's identifier for AnyNumber); 0 only when there is
+// nothing to show (no window, no image, no icon could be made), which leaves no icon.
+[[nodiscard]] int64_t TrayIconKeep(int64_t number, void* window, void* image);
+
+// Non-zero while the shell shows the icon, as far as this program knows; 0 for an icon that
+// waits for the shell, and when there is no such icon.
+int32_t TrayIconShown(int64_t number);
+
+// Shows image (a bitmap or icon handle, as for TrayIconAdd) instead of the icon's picture.
+// A waiting icon takes it along when it is added; a shell that no longer knows a shown icon
+// gets it added again. Non-zero when the icon has the new picture, 0 when there is no such
+// icon or no icon could be made of image.
+int32_t TrayIconChange(int64_t number, void* image);
+
+// Non-zero when a tray icon with this number exists (shown or waiting for the shell).
 int32_t TrayIconExists(int64_t number);
 
 // Sets the tooltip to the first TRAY_TOOLTIP_MAX units of text. Non-zero when the shell took

@@ -5,6 +5,7 @@
 
 #include "runtime/objects.h"
 
+#include <atomic>
 #include <cstdint>
 
 // ---- Event queue -------------------------------------------------------------------------
@@ -38,6 +39,20 @@ using PosixDispatchProcedure = void (*)(uint32_t message, int64_t window, intptr
 void PosixSetDispatcher(PosixDispatchProcedure dispatcher);
 void PosixPostMessage(uint32_t message, int64_t window, intptr_t param);
 #endif
+
+// ---- Tray icons ----------------------------------------------------------------------------
+
+// How the shell answers the tray library's adds and changes (never its deletes); for tests
+// of a shell that is not ready.
+enum class TrayShellFault : int32_t {
+    None,          // as it does
+    Refuse,        // it refuses (no tray yet at logon): nothing reaches it
+    ReportFailure, // it takes the icon but the call reports failure (a timed-out add)
+};
+extern std::atomic<TrayShellFault> gTrayShellFault;
+// The first pause before a waiting icon is tried again, in milliseconds (1000); the pause
+// doubles after every round, up to a minute.
+extern std::atomic<uint32_t> gTrayRetryFirstMs;
 
 // ---- Windows -----------------------------------------------------------------------------
 

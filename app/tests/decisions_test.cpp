@@ -32,6 +32,9 @@ struct Script {
     std::vector<std::pair<int64_t, int64_t>> speedChanges;
     int64_t until;
     Keys keys = Keys::Normal;
+    // (time, length): the machine sleeps; no pass runs, and the clock reads that much later
+    // at the next one.
+    std::vector<std::pair<int64_t, int64_t>> sleeps = {};
 };
 
 struct Step {
@@ -59,9 +62,11 @@ std::vector<Step> Replay(const Script& script) {
     WatchState state = WatchStart(0);
     bool caps = script.capsAtStart;
     int64_t beeptime = script.beeptime;
-    size_t nextCaps = 0, nextSpeed = 0;
+    size_t nextCaps = 0, nextSpeed = 0, nextSleep = 0;
     int heldPresses = 0;
     for (int64_t now = 1; now <= script.until; ++now) {
+        if (nextSleep < script.sleeps.size() && script.sleeps[nextSleep].first <= now)
+            now += script.sleeps[nextSleep++].second;
         while (nextCaps < script.capsChanges.size() && script.capsChanges[nextCaps].first <= now)
             caps = script.capsChanges[nextCaps++].second;
         while (nextSpeed < script.speedChanges.size() &&
@@ -198,6 +203,56 @@ TEST(WatcherPasses, ScriptedClock) {
           {10310, A::PressCaps},
           {10630, A::PressShift},
           {11270, A::PressCaps}}},
+        // Sleep: the clock jumps by hours between two passes. The Caps Lock state the user left
+        // (or changed while the machine slept) is what the first pass after it sees.
+        {{"asleep with Caps Lock on: one warning on waking, then every interval",
+          500,
+          false,
+          false,
+          {{10000, true}},
+          {},
+          3600000 + 11700,
+          Keys::Normal,
+          {{10600, 3600000}}},
+         {{1, A::Release},
+          {10000, A::Warn},
+          {10500, A::Warn},
+          {3600000 + 10600, A::Warn},
+          {3600000 + 11100, A::Warn},
+          {3600000 + 11600, A::Warn}}},
+        {{"asleep with Caps Lock off: nothing on waking",
+          500,
+          false,
+          false,
+          {},
+          {},
+          3600000 + 20000,
+          Keys::Normal,
+          {{10000, 3600000}}},
+         {{1, A::Release}}},
+        {{"switched off while asleep: no chime for a release long past",
+          500,
+          false,
+          false,
+          {{10000, true}, {3600000 + 10100, false}},
+          {},
+          3600000 + 20000,
+          Keys::Normal,
+          {{10200, 3600000}}},
+         {{1, A::Release}, {10000, A::Warn}}},
+        {{"switched on while asleep: warned about on waking",
+          3000,
+          false,
+          false,
+          {{3600000 + 9000, true}},
+          {},
+          3600000 + 16500,
+          Keys::Normal,
+          {{10000, 3600000}}},
+         {{1, A::Release},
+          {3600000 + 10000, A::Warn},
+          {3600000 + 13000, A::Warn},
+          {3600000 + 16000, A::Warn}}},
     };
     for (const auto& c : cases) {
         std::vector<Step> got = Replay(c.script);

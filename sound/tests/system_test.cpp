@@ -67,6 +67,24 @@ TEST_F(SoundDevice, APlayWhoseVoiceCannotStartFailsAndGivesTheVoiceBack) {
     EXPECT_EQ(SoundGetState(0), SOUND_PLAYING);
 }
 
+// After sleep the program has the device renewed: what plays goes on to its end (a caller
+// waiting for it must not wait for ever), and the next play opens a device and is heard.
+TEST_F(SoundDevice, ARenewedDeviceLetsPlayingSoundsEndAndPlaysAgain) {
+    ASSERT_NE(SoundLoadMemory(0, OnChime, sizeof OnChime), 0);
+    ASSERT_EQ(SoundPlay(0, 0, 100), 1);
+    const uint32_t opens = gSoundDeviceOpens;
+    SoundDeviceRenew();
+    EXPECT_TRUE(
+        WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
+
+    SoundDeviceRenew(); // idle: nothing plays
+    ASSERT_EQ(SoundPlay(0, 0, 100), 1);
+    EXPECT_TRUE(SoundDeviceRunning());
+    EXPECT_GT(gSoundDeviceOpens, opens);
+    EXPECT_TRUE(
+        WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
+}
+
 TEST(SoundIdle, TheWatcherStopsTheDeviceAfterTheIdlePeriod) {
     gSoundIdleCheckMs = 20;
     gSoundIdleLimitMs = 150;
@@ -124,6 +142,7 @@ TEST(SoundLifecycle, NothingHappensBeforeTheStartOrAfterTheShutdown) {
         EXPECT_EQ(SoundGetState(0), SOUND_MISSING);
         EXPECT_EQ(SoundGetFrequency(0), 0);
         SoundSetFrequency(0, 22050);
+        SoundDeviceRenew();
         SoundFree(0);
         SoundFree(AnyNumber);
         SoundSystemShutdown();

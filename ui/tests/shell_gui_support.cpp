@@ -2,6 +2,8 @@
 
 #include "ui/events.h"
 
+#include <shellapi.h>
+
 std::string BesideProgram(const std::string& name) {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -27,6 +29,69 @@ bool TrayIconCentre(POINT* centre) {
     ClientToScreen(tray, &p);
     *centre = p;
     return cell > 0;
+}
+
+// A tooltip shows once per visit, so the pointer leaves and comes back for every try.
+std::u16string ShownTooltip(POINT icon) {
+    std::u16string shown;
+    for (int attempt = 0; attempt < 3 && shown.empty(); ++attempt) {
+        if (gui::XdoTool("mousemove 600 600 sleep 0.3 mousemove " + At(POINT{icon.x + 1, icon.y}) +
+                         " sleep 0.1 mousemove " + At(icon)) != 0)
+            break;
+        (void)gui::WaitUntil(
+            [&] {
+                EnumWindows(
+                    [](HWND w, LPARAM out) -> BOOL {
+                        wchar_t cls[64] = {};
+                        GetClassNameW(w, cls, 64);
+                        if (lstrcmpW(cls, L"tooltips_class32") || !IsWindowVisible(w)) return TRUE;
+                        wchar_t text[128] = {};
+                        SendMessageTimeoutW(w, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text),
+                                            SMTO_ABORTIFHUNG, 1000, nullptr);
+                        *reinterpret_cast<std::u16string*>(out) = reinterpret_cast<char16_t*>(text);
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&shown));
+                return !shown.empty();
+            },
+            4000);
+    }
+    return shown;
+}
+
+COLORREF ScreenPixel(POINT p) {
+    HDC screen = GetDC(nullptr);
+    COLORREF color = GetPixel(screen, p.x, p.y);
+    ReleaseDC(nullptr, screen);
+    return color;
+}
+
+COLORREF TrayBackground() {
+    HWND tray = FindWindowW(nullptr, L"Wine System Tray");
+    if (!tray || !IsWindowVisible(tray)) return CLR_INVALID;
+    POINT corner{0, 0};
+    ClientToScreen(tray, &corner);
+    return ScreenPixel(corner);
+}
+
+bool PaintWineTrayGrey() {
+    ScopedUserValue menu(L"Control Panel\\Colors", L"Menu");
+    if (!menu.SetText(L"128 128 128")) return false;
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = window;
+    icon.uID = 1;
+    icon.uFlags = NIF_ICON;
+    icon.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    bool grey = false;
+    if (window && Shell_NotifyIconW(NIM_ADD, &icon)) {
+        grey = gui::WaitUntil([] { return TrayBackground() == kTrayTestGrey; }, 5000);
+        Shell_NotifyIconW(NIM_DELETE, &icon);
+    }
+    if (window) DestroyWindow(window);
+    return grey;
 }
 
 namespace {
@@ -61,4 +126,42 @@ std::vector<SeenEvent> CollectEvents(int quietMs, int totalMs) {
         seen.push_back({code, EventType(), EventObject()});
     }
     return seen;
+}
+
+ScopedUserValue::ScopedUserValue(const wchar_t* key, const wchar_t* name) : key_(key), name_(name) {
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY, &type_, nullptr, &size) ==
+        ERROR_SUCCESS) {
+        old_.resize(size);
+        had_ = RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY | RRF_NOEXPAND, &type_,
+                            old_.data(), &size) == ERROR_SUCCESS;
+        old_.resize(size);
+    }
+}
+
+ScopedUserValue::~ScopedUserValue() {
+    if (had_)
+        (void)Set(type_, old_.data(), DWORD(old_.size()));
+    else
+        (void)Remove();
+}
+
+bool ScopedUserValue::Set(DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    bool done = RegSetValueExW(key, name_.c_str(), 0, type, static_cast<const BYTE*>(data), size) ==
+                ERROR_SUCCESS;
+    RegCloseKey(key);
+    return done;
+}
+
+bool ScopedUserValue::SetText(const wchar_t* text) {
+    return Set(REG_SZ, text, DWORD((lstrlenW(text) + 1) * sizeof(wchar_t)));
+}
+
+bool ScopedUserValue::Remove() {
+    LSTATUS status = RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name_.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }

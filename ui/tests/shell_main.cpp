@@ -1,3 +1,4 @@
+#include "shell_gui_support.h"
 #include "ui/events.h"
 #include "ui/images.h"
 #include "ui/menus.h"
@@ -8,6 +9,9 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+    // Before any test shows an icon: a white icon must show in the tray.
+    (void)PaintWineTrayGrey();
+
     // The libraries the application uses, in the runtime's order.
     RuntimeUse(EventQueueLibrary());
     RuntimeUse(ImageLibrary());

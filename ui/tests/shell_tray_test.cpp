@@ -118,35 +118,6 @@ TEST(TrayIcon, ShellIdsPropertiesAndFailures) {
     ImageFree(0);
 }
 
-// The text of the tooltip Wine's tray shows when the pointer comes to rest on the icon. A
-// tooltip shows once per visit, so the pointer leaves and comes back for every try.
-std::u16string ShownTooltip(POINT icon) {
-    std::u16string shown;
-    for (int attempt = 0; attempt < 3 && shown.empty(); ++attempt) {
-        if (gui::XdoTool("mousemove 600 600 sleep 0.3 mousemove " + At(POINT{icon.x + 1, icon.y}) +
-                         " sleep 0.1 mousemove " + At(icon)) != 0)
-            break;
-        (void)gui::WaitUntil(
-            [&] {
-                EnumWindows(
-                    [](HWND w, LPARAM out) -> BOOL {
-                        wchar_t cls[64] = {};
-                        GetClassNameW(w, cls, 64);
-                        if (lstrcmpW(cls, L"tooltips_class32") || !IsWindowVisible(w)) return TRUE;
-                        wchar_t text[128] = {};
-                        SendMessageTimeoutW(w, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text),
-                                            SMTO_ABORTIFHUNG, 1000, nullptr);
-                        *reinterpret_cast<std::u16string*>(out) = reinterpret_cast<char16_t*>(text);
-                        return FALSE;
-                    },
-                    reinterpret_cast<LPARAM>(&shown));
-                return !shown.empty();
-            },
-            4000);
-    }
-    return shown;
-}
-
 std::vector<int64_t> TrayTypes(const std::vector<SeenEvent>& events) {
     std::vector<int64_t> types;
     for (const SeenEvent& e : events)
