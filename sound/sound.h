@@ -32,6 +32,11 @@ ObjectTable* SoundSystemInit();
 // afterwards do nothing.
 void SoundSystemShutdown();
 
+// Forgets the audio device: it is opened afresh, on the current default output, by the next
+// play (call it when the system resumes from sleep, when the old device may be dead). Safe
+// from any thread; returns at once.
+void SoundDeviceRenew();
+
 inline RuntimeLibrary SoundLibrary() {
     return {RuntimeLibraryId::Sound, nullptr, SoundSystemShutdown};
 }

@@ -21,6 +21,7 @@ class SoundDevice : public testing::Test {
     void TearDown() override {
         gSoundFailDeviceStart = false;
         gSoundFailVoiceStart = false;
+        gSoundFailDeviceOpen = false;
         SoundFree(AnyNumber);
     }
 };
@@ -65,6 +66,110 @@ TEST_F(SoundDevice, APlayWhoseVoiceCannotStartFailsAndGivesTheVoiceBack) {
     gSoundFailVoiceStart = false;
     EXPECT_EQ(SoundPlay(0, SF_MULTIPLE, 100), 2) << "the first voice is free again";
     EXPECT_EQ(SoundGetState(0), SOUND_PLAYING);
+}
+
+// The output goes away under the program (unplugged, its service restarted, the machine
+// slept): the next play must sound on a device opened afresh, and no play is lost to it.
+TEST_F(SoundDevice, ALostDeviceIsOpenedAfreshByTheNextPlay) {
+    struct Case {
+        const char* how;
+        void (*lose)();
+    } cases[] = {
+        {"stopped with the audio library's notice", [] { SoundTestStopDevice(true); }},
+        {"stopped without a notice", [] { SoundTestStopDevice(false); }},
+        {"renewed after a resume", [] { SoundDeviceRenew(); }},
+        {"renewed from another thread", [] { std::thread([] { SoundDeviceRenew(); }).join(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        // A looping voice stands for a warning that is sounding when the output goes.
+        ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+        ASSERT_EQ(SoundPlay(0, SF_LOOP, 10), 1);
+        ASSERT_TRUE(SoundDeviceRunning());
+        uint32_t opens = gSoundDeviceOpens;
+        c.lose();
+        ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+        EXPECT_EQ(SoundPlay(0, 0, 10), 1) << "the first play after the loss sounds";
+        EXPECT_TRUE(SoundDeviceRunning());
+        EXPECT_EQ(gSoundDeviceOpens, opens + 1) << "on a device opened afresh";
+        EXPECT_TRUE(
+            WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)))
+            << "and the clip plays to its end";
+        ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+        EXPECT_EQ(gSoundDeviceOpens, opens + 1) << "once";
+        SoundFree(0);
+    }
+}
+
+// No output to open, or one that will not start: each play tries once and gives up at once,
+// nothing loops or waits, and sound comes back with the output.
+TEST_F(SoundDevice, WithoutAWorkingOutputPlaysFailOnceEachAndSoundReturnsWithIt) {
+    struct Case {
+        const char* how;
+        std::atomic<bool>& fault;
+        uint32_t attemptsPerPlay;
+    } cases[] = {
+        // The open fails: one attempt per play.
+        {"no output can be opened", gSoundFailDeviceOpen, 1},
+        // The start fails: the device is opened afresh and started once more.
+        {"the output will not start", gSoundFailDeviceStart, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+        ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+        SoundTestStopDevice(false); // and the output is gone
+        c.fault = true;
+        uint32_t attempts = gSoundDeviceOpenAttempts;
+        auto from = std::chrono::steady_clock::now();
+        for (int play = 0; play < 20; ++play) {
+            EXPECT_EQ(SoundPlay(0, 0, 10), 0);
+            EXPECT_EQ(SoundVoicesInUse(), 0);
+            EXPECT_EQ(SoundGetState(0), SOUND_STOPPED) << "a waiting caller does not hang";
+        }
+        EXPECT_EQ(gSoundDeviceOpenAttempts, attempts + 20 * c.attemptsPerPlay);
+        EXPECT_LT(std::chrono::steady_clock::now() - from, std::chrono::seconds(5));
+        SleepMs(50);
+        EXPECT_EQ(gSoundDeviceOpenAttempts, attempts + 20 * c.attemptsPerPlay)
+            << "nothing retries between plays";
+        c.fault = false;
+        EXPECT_EQ(SoundPlay(0, 0, 10), 1);
+        EXPECT_TRUE(SoundDeviceRunning());
+        EXPECT_TRUE(
+            WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
+    }
+}
+
+// The program's watcher plays while the resume handler renews and the output drops out.
+TEST_F(SoundDevice, PlaysGoOnWhileTheDeviceIsRenewedAndLostFromOtherThreads) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> plays{0}, failed{0};
+    std::thread warner([&] {
+        while (!stop) {
+            if (SoundLoadMemory(0, WarningBeep, sizeof WarningBeep))
+                (SoundPlay(0, 0, 10) ? plays : failed)++;
+            SleepMs(3);
+        }
+    });
+    std::thread breaker([&] {
+        for (int i = 0; !stop; ++i) {
+            if (i % 2)
+                SoundDeviceRenew();
+            else
+                SoundTestStopDevice(i % 4 == 0);
+            SleepMs(20);
+        }
+    });
+    SleepMs(1500);
+    stop = true;
+    warner.join();
+    breaker.join();
+    EXPECT_GT(plays.load(), 50);
+    EXPECT_EQ(failed.load(), 0) << "every play found a device";
+    ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+    ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+    EXPECT_TRUE(
+        WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
 }
 
 TEST(SoundIdle, TheWatcherStopsTheDeviceAfterTheIdlePeriod) {
