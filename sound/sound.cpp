@@ -673,8 +673,12 @@ int32_t SoundGetState(int64_t number) {
     if (!Running() || !SlotOf(number)) return SOUND_MISSING;
     for (int32_t i = 0; i < gVoiceCount; ++i) {
         SoundVoice& voice = gVoices[i];
-        if (voice.inUse && voice.number == number)
-            return ma_sound_is_playing(&voice.sound) ? SOUND_PLAYING : SOUND_PAUSED;
+        if (!voice.inUse || voice.number != number) continue;
+        // On a device that went away the voice no longer advances and would read as playing
+        // for ever; until the next play opens a new device it is held, not playing.
+        ma_device* device = gDevice;
+        if (device && !ma_device_is_started(device)) return SOUND_PAUSED;
+        return ma_sound_is_playing(&voice.sound) ? SOUND_PLAYING : SOUND_PAUSED;
     }
     return SOUND_STOPPED;
 }

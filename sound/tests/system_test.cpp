@@ -88,6 +88,9 @@ TEST_F(SoundDevice, ALostDeviceIsOpenedAfreshByTheNextPlay) {
         ASSERT_TRUE(SoundDeviceRunning());
         uint32_t opens = gSoundDeviceOpens;
         c.lose();
+        if (!SoundDeviceRunning()) {
+            EXPECT_EQ(SoundGetState(0), SOUND_PAUSED) << "a caller waiting for its end goes on";
+        }
         ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
         EXPECT_EQ(SoundPlay(0, 0, 10), 1) << "the first play after the loss sounds";
         EXPECT_TRUE(SoundDeviceRunning());
