@@ -112,6 +112,8 @@ std::atomic<bool> gOwnStop{false};
 bool gDeviceStarted = false;
 // When the device was last opened, for spacing the attempts to leave the silent fallback.
 uint32_t gLastOpenTick = 0;
+// Voices taken so far, for the idle watcher.
+std::atomic<uint64_t> gPlayCount{0};
 
 std::recursive_mutex& LibraryLock() {
     // Never destroyed: the application's watcher thread may still call in while the
@@ -329,6 +331,7 @@ SoundVoice* TakeVoice() {
             return nullptr;
         }
         if (voice.ended) ReleaseEngineSound(voice);
+        ++gPlayCount;
         return &voice;
     }
     return nullptr;
@@ -382,6 +385,7 @@ bool AnyVoiceInUse() {
 void DeviceIdleWatcher(IdleWatcher* watcher) {
     bool idle = false;
     uint32_t idleSince = 0;
+    uint64_t playsSeen = gPlayCount.load();
     for (;;) {
         {
             std::unique_lock wait(watcher->lock);
@@ -392,7 +396,10 @@ void DeviceIdleWatcher(IdleWatcher* watcher) {
         ma_device* device = gDevice;
         if (!device) return;
         if (!ma_device_is_started(device)) continue;
-        if (AnyVoiceInUse()) {
+        // A short sound that began and ended between two checks counts as well: otherwise
+        // the idle time would run from before it, and the device be closed right after it.
+        if (AnyVoiceInUse() || gPlayCount.load() != playsSeen) {
+            playsSeen = gPlayCount.load();
             idle = false;
             continue;
         }

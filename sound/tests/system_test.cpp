@@ -223,6 +223,30 @@ TEST(SoundIdle, TheWatcherStopsTheDeviceAfterTheIdlePeriod) {
     StopLibrary();
 }
 
+// Sounds much shorter than the watcher's period, one after another: most checks find no
+// voice in use, yet the device is not idle and must not be closed between them.
+TEST(SoundIdle, ShortSoundsBetweenTheChecksKeepTheDeviceOpen) {
+    gSoundIdleCheckMs = 100;
+    gSoundIdleLimitMs = 250;
+    StopLibrary();
+    UseOutput(SoundOutput::NullBackend);
+    std::vector<int16_t> click(2 * 480, 1000); // 10 ms at 48 kHz, stereo
+    auto image = Wave16(click, 2, 48000);
+    ASSERT_NE(SoundLoadMemory(0, image.data(), uint32_t(image.size())), 0);
+    ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+    uint32_t opens = gSoundDeviceOpens;
+    for (int i = 0; i < 25; ++i) {
+        SleepMs(60);
+        ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+    }
+    EXPECT_EQ(gSoundDeviceOpens, opens) << "the device was closed while sounds came";
+    ASSERT_TRUE(WaitUntil([] { return !SoundDeviceRunning(); }, std::chrono::seconds(5)))
+        << "and still is once they stop";
+    gSoundIdleCheckMs = 2000;
+    gSoundIdleLimitMs = 10000;
+    StopLibrary();
+}
+
 TEST(SoundLifecycle, NothingHappensBeforeTheStartOrAfterTheShutdown) {
     StopLibrary();
     auto inert = [](const char* when) {
