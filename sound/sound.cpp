@@ -5,6 +5,7 @@
 #include "runtime/heap.h"
 #include "runtime/lock.h"
 #include "sound_internal.h"
+#include "trace.h"
 #include "wave.h"
 
 #include <atomic>
@@ -35,6 +36,8 @@ std::atomic<bool> gSoundFailDeviceStart{false};
 std::atomic<bool> gSoundFailVoiceStart{false};
 std::atomic<bool> gSoundFailDeviceOpen{false};
 std::atomic<uint32_t> gSoundDeviceOpens{0};
+std::atomic<uint32_t> gSoundDeviceOpenAttempts{0};
+std::atomic<uint32_t> gSoundFallbackRetryMs{1000};
 
 namespace {
 
@@ -89,6 +92,24 @@ std::atomic<ma_device*> gDevice{nullptr};
 // engine opened, for opening it again (ReopenDevice).
 ma_device_data_proc gDeviceCallback = nullptr;
 
+// A device that went away under us (an output unplugged, the audio service restarted, the
+// machine resumed from sleep) is not brought back by the audio library. Whoever notices
+// marks it lost; the next play closes it and opens the current default output afresh. The
+// mark is set from the audio library's own threads (its notification) and from any thread
+// (SoundDeviceRenew), so it is atomic; the device itself is only touched by a play, the idle
+// watcher and the shutdown, under the library lock.
+std::atomic<bool> gDeviceLost{false};
+// Set while this library stops or closes the device itself: such a stop is no loss.
+std::atomic<bool> gOwnStop{false};
+// The device was started by a play and not stopped by us since (under the library lock). A
+// device found stopped while this is set stopped by itself, whether or not it said so: the
+// audio library stays silent when the output is already gone as it stops.
+bool gDeviceStarted = false;
+// When the device was last opened, for spacing the attempts to leave the silent fallback.
+uint32_t gLastOpenTick = 0;
+// Voices taken so far, for the idle watcher.
+std::atomic<uint64_t> gPlayCount{0};
+
 Lock& LibraryLock() {
     // Never destroyed: the application's watcher thread may still call in while the
     // process exits.
@@ -123,6 +144,63 @@ void StopVoices(int64_t number) {
     }
 }
 
+// ---- Device ------------------------------------------------------------------------------
+
+const char* DeviceStateName(ma_device* device) {
+    switch (ma_device_get_state(device)) {
+    case ma_device_state_uninitialized:
+        return "closed";
+    case ma_device_state_stopped:
+        return "stopped";
+    case ma_device_state_started:
+        return "started";
+    case ma_device_state_starting:
+        return "starting";
+    case ma_device_state_stopping:
+        return "stopping";
+    }
+    return "?";
+}
+
+const char* DeviceBackendName(ma_device* device) {
+    if (ma_device_get_state(device) == ma_device_state_uninitialized || !device->pContext)
+        return "none";
+    return ma_get_backend_name(device->pContext->backend);
+}
+
+// The audio library's report on the device, on one of its own threads: only marks here.
+// Closing the device from its own thread would wait for that thread.
+void DeviceNotified(const ma_device_notification* notification) {
+    const char* event = "other";
+    switch (notification->type) {
+    case ma_device_notification_type_started:
+        event = "started";
+        break;
+    case ma_device_notification_type_stopped:
+        if (gOwnStop) {
+            event = "stopped";
+        } else {
+            event = "stopped-unasked";
+            gDeviceLost = true;
+        }
+        break;
+    // The library moved the stream to the new default output by itself.
+    case ma_device_notification_type_rerouted:
+        event = "rerouted";
+        break;
+    case ma_device_notification_type_interruption_began:
+        event = "interrupted";
+        gDeviceLost = true;
+        break;
+    case ma_device_notification_type_interruption_ended:
+        event = "resumed";
+        break;
+    default:
+        break;
+    }
+    SoundTraceLine("notification").Add("event", event).Send();
+}
+
 // Closes the stopped device and opens it again, with the engine's format, on the backend it
 // had (or, failing that, on the first backend that opens one, down to the null backend),
 // leaving it stopped. Under Wine an audio client that has been started once keeps a driver
@@ -130,7 +208,6 @@ void StopVoices(int64_t number) {
 // started costs nothing, and starting it costs no more than restarting the old one. On
 // failure the device stays closed; the next start tries again.
 bool ReopenDevice(ma_device* device) {
-    ma_backend backend = ma_backend_null;
     ma_device_config config = ma_device_config_init(ma_device_type_playback);
     config.playback.format = ma_format_f32;
     config.playback.channels = ma_engine_get_channels(&gEngine);
@@ -140,27 +217,91 @@ bool ReopenDevice(ma_device* device) {
     // As the engine sets up its own device: it writes every frame and clips by itself.
     config.noPreSilencedOutputBuffer = MA_TRUE;
     config.noClip = MA_TRUE;
+    config.notificationCallback = DeviceNotified;
+    ma_backend previous = ma_backend_null;
     if (ma_device_get_state(device) != ma_device_state_uninitialized) {
-        backend = device->pContext->backend;
+        previous = device->pContext->backend;
+        gOwnStop = true;
         ma_device_uninit(device); // leaves the record zeroed: "uninitialised"
+        gOwnStop = false;
     }
-    if (gSoundFailDeviceOpen) return false;
-    if (ma_device_init_ex(&backend, 1, nullptr, &config, device) != MA_SUCCESS &&
-        (backend == ma_backend_null ||
-         ma_device_init_ex(nullptr, 0, nullptr, &config, device) != MA_SUCCESS))
-        return false;
-    gEngine.pLog = ma_device_get_log(device); // the old one went with the old device
-    ++gSoundDeviceOpens;
-    return true;
+    gDeviceStarted = false;
+    gLastOpenTick = SystemTickCount();
+    ++gSoundDeviceOpenAttempts;
+    // The backend it had first, then every backend in the library's order, the silent null
+    // one last. Having fallen back to that one is no reason to stay there: an output may
+    // have come back.
+    ma_backend null = ma_backend_null;
+    bool opened = false;
+    if (gSoundFailDeviceOpen)
+        opened = false;
+    else if (gOutput == SoundOutput::NullBackend)
+        opened = ma_device_init_ex(&null, 1, nullptr, &config, device) == MA_SUCCESS;
+    else
+        opened = (previous != ma_backend_null &&
+                  ma_device_init_ex(&previous, 1, nullptr, &config, device) == MA_SUCCESS) ||
+                 ma_device_init_ex(nullptr, 0, nullptr, &config, device) == MA_SUCCESS;
+    if (opened) {
+        gEngine.pLog = ma_device_get_log(device); // the old one went with the old device
+        ++gSoundDeviceOpens;
+    }
+    SoundTraceLine("open")
+        .Add("result", opened ? "ok" : "failed")
+        .Add("backend", DeviceBackendName(device))
+        .Add("opens", gSoundDeviceOpens)
+        .Send();
+    return opened;
 }
 
-bool StartDevice() {
+bool TryStartDevice(ma_device* device) {
+    gDeviceStarted = !gSoundFailDeviceStart && ma_device_start(device) == MA_SUCCESS;
+    return gDeviceStarted;
+}
+
+// Whether the device sounds through the silent null backend although a real output was
+// asked for, and the time has come to look for one again.
+bool FallbackRetryDue(ma_device* device) {
+    return gOutput == SoundOutput::DefaultDevice &&
+           ma_device_get_state(device) != ma_device_state_uninitialized &&
+           device->pContext->backend == ma_backend_null &&
+           SystemTickCount() - gLastOpenTick >= gSoundFallbackRetryMs;
+}
+
+// Makes sure the device runs before a voice is taken. A device that was lost, or that will
+// not start, is closed and the current default output opened in its place, once per play:
+// with no output at all each play makes one attempt and fails, nothing loops. The caller
+// holds the library lock.
+bool StartDevice(const char** what) {
     ma_device* device = gDevice;
-    if (!device || ma_device_is_started(device)) return true;
-    if (gSoundFailDeviceStart) return false;
-    if (ma_device_get_state(device) == ma_device_state_uninitialized && !ReopenDevice(device))
+    *what = "none";
+    if (!device) return true;
+    bool lost = gDeviceLost.exchange(false);
+    ma_device_state state = ma_device_get_state(device);
+    if (state == ma_device_state_started && !lost && !FallbackRetryDue(device)) {
+        *what = "running";
+        return true;
+    }
+    // Stopped, but not by us: it went away under the voices.
+    if (gDeviceStarted && state != ma_device_state_started) lost = true;
+    bool reopened = false;
+    if (lost || state == ma_device_state_uninitialized || FallbackRetryDue(device)) {
+        *what = lost ? "lost-reopened" : "reopened";
+        reopened = true;
+        if (!ReopenDevice(device)) {
+            *what = lost ? "lost-open-failed" : "open-failed";
+            return false;
+        }
+    } else {
+        *what = "started";
+    }
+    if (TryStartDevice(device)) return true;
+    if (reopened) {
+        *what = "start-failed";
         return false;
-    return ma_device_start(device) == MA_SUCCESS;
+    }
+    // A device that will not start is as good as gone.
+    *what = "start-failed-reopened";
+    return ReopenDevice(device) && TryStartDevice(device);
 }
 
 SoundVoice* TakeVoice() {
@@ -171,11 +312,21 @@ SoundVoice* TakeVoice() {
         voice.index = i;
         // Without a running device the voice would never advance, never end, and a caller
         // waiting for it would wait for ever: give the voice back and fail the play.
-        if (!StartDevice()) {
+        const char* device = "none";
+        bool started = StartDevice(&device);
+        SoundTraceLine("play")
+            .Add("voice", i)
+            .Add("device", device)
+            .Add("state", gDevice ? DeviceStateName(gDevice) : "none")
+            .Add("backend", gDevice ? DeviceBackendName(gDevice) : "none")
+            .Add("start", started ? "ok" : "failed")
+            .Send();
+        if (!started) {
             voice.inUse = 0;
             return nullptr;
         }
         if (voice.ended) ReleaseEngineSound(voice);
+        ++gPlayCount;
         return &voice;
     }
     return nullptr;
@@ -229,6 +380,7 @@ bool AnyVoiceInUse() {
 void DeviceIdleWatcher(intptr_t generation) {
     bool idle = false;
     uint32_t idleSince = 0;
+    uint64_t playsSeen = gPlayCount.load();
     for (;;) {
         SleepMs(gSoundIdleCheckMs.load());
         LockGuard guard(LibraryLock());
@@ -236,7 +388,10 @@ void DeviceIdleWatcher(intptr_t generation) {
         ma_device* device = gDevice;
         if (!device) return;
         if (!ma_device_is_started(device)) continue;
-        if (AnyVoiceInUse()) {
+        // A short sound that began and ended between two checks counts as well: otherwise
+        // the idle time would run from before it, and the device be closed right after it.
+        if (AnyVoiceInUse() || gPlayCount.load() != playsSeen) {
+            playsSeen = gPlayCount.load();
             idle = false;
             continue;
         }
@@ -245,7 +400,9 @@ void DeviceIdleWatcher(intptr_t generation) {
             idle = true;
             idleSince = now;
         } else if (now - idleSince > gSoundIdleLimitMs) { // unsigned: right across wrap-around
+            gOwnStop = true;
             ma_device_stop(device);
+            gOwnStop = false;
             (void)ReopenDevice(device);
             idle = false;
         }
@@ -269,6 +426,7 @@ void StopIdleWatcher() {
 
 bool StartEngine(SoundOutput output, uint32_t sampleRate, uint32_t channels) {
     ma_engine_config config = ma_engine_config_init();
+    config.notificationCallback = DeviceNotified;
     // The device stays off until the first voice is taken. Starting it here only to stop it
     // again would cost nothing on Windows, but under Wine an audio client that was started
     // once keeps a driver thread waking every period until it is closed.
@@ -319,7 +477,11 @@ ObjectTable* StartLibrary(SoundOutput output, uint32_t sampleRate, uint32_t chan
     if (device) {
         gDeviceCallback = device->onData;
         gSoundDeviceOpens = 1;
+        gSoundDeviceOpenAttempts = 1;
+        gLastOpenTick = SystemTickCount();
     }
+    gDeviceStarted = false;
+    gDeviceLost = false;
     gDevice = device;
     if (device) StartIdleWatcher();
     gInitialised = true;
@@ -347,6 +509,7 @@ void SoundSystemShutdown() {
         gStopped = true;
         gDevice = nullptr;
         StopIdleWatcher();
+        gOwnStop = true; // the engine's stop below is ours
     }
 
     LockGuard guard(LibraryLock());
@@ -358,9 +521,16 @@ void SoundSystemShutdown() {
         voice.inUse = 0;
     }
     ma_engine_uninit(&gEngine);
+    gOwnStop = false;
     if (gOwnContext) ma_context_uninit(&gContext);
     gOwnContext = false;
     gSounds.ReleaseAll();
+}
+
+void SoundDeviceRenew() {
+    // Only a mark: the caller may be any thread, even one the audio library runs on.
+    gDeviceLost = true;
+    SoundTraceLine("renew").Send();
 }
 
 int64_t SoundLoadMemory(int64_t number, const void* image, uint32_t size) {
@@ -483,24 +653,27 @@ int32_t SoundGetState(int64_t number) {
     if (!Running() || !SlotOf(number)) return SOUND_MISSING;
     for (int32_t i = 0; i < gVoiceCount; ++i) {
         SoundVoice& voice = gVoices[i];
-        if (voice.inUse && voice.number == number)
-            return ma_sound_is_playing(&voice.sound) ? SOUND_PLAYING : SOUND_PAUSED;
+        if (!voice.inUse || voice.number != number) continue;
+        // On a device that went away the voice no longer advances and would read as playing
+        // for ever; until the next play opens a new device it is held, not playing.
+        ma_device* device = gDevice;
+        if (device && !ma_device_is_started(device)) return SOUND_PAUSED;
+        return ma_sound_is_playing(&voice.sound) ? SOUND_PLAYING : SOUND_PAUSED;
     }
     return SOUND_STOPPED;
 }
 
-void SoundDeviceRenew() {
+// ---- Test access -------------------------------------------------------------------------
+
+void SoundTestStopDevice(bool notify) {
     LockGuard guard(LibraryLock());
     ma_device* device = gDevice;
-    if (!Running() || !device) return;
-    // As the idle watcher does: closed and opened again, stopped. Voices still in use would
-    // never end on a stopped device, so it is started again for them.
-    if (ma_device_is_started(device)) ma_device_stop(device);
-    (void)ReopenDevice(device);
-    if (AnyVoiceInUse()) (void)StartDevice();
+    if (!device) return;
+    // Without notice, as when the output was gone before the audio library could stop it.
+    gOwnStop = !notify;
+    ma_device_stop(device);
+    gOwnStop = false;
 }
-
-// ---- Test access -------------------------------------------------------------------------
 
 void SoundTestReset() {
     LockGuard guard(LibraryLock());

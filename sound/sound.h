@@ -19,7 +19,8 @@ constexpr int32_t SF_MULTIPLE = 2; // keep the sound's playing voices; return a 
 // SoundGetState results.
 constexpr int32_t SOUND_STOPPED = 0; // the sound exists and none of its voices is in use
 constexpr int32_t SOUND_PLAYING = 1; // its first voice in use is playing
-constexpr int32_t SOUND_PAUSED = 2;  // that voice is in use but not playing
+constexpr int32_t SOUND_PAUSED = 2;  // that voice is in use but not playing (also while
+                                     // the output it played on is gone)
 constexpr int32_t SOUND_MISSING = 3; // the number names no sound
 
 // Starts the audio engine on the default playback device (falling back to a silent
@@ -31,6 +32,11 @@ ObjectTable* SoundSystemInit();
 // Stops every voice, closes the device and releases all sounds. Operations called
 // afterwards do nothing.
 void SoundSystemShutdown();
+
+// Forgets the audio device: it is opened afresh, on the current default output, by the next
+// play (call it when the system resumes from sleep, when the old device may be dead). Safe
+// from any thread; returns at once.
+void SoundDeviceRenew();
 
 inline RuntimeLibrary SoundLibrary() {
     return {RuntimeLibraryId::Sound, nullptr, SoundSystemShutdown};

@@ -39,8 +39,18 @@ extern std::atomic<bool> gSoundFailVoiceStart;
 // Makes the next openings of the device fail, as when the sound server went away.
 extern std::atomic<bool> gSoundFailDeviceOpen;
 // How often the device was opened since the library started (the engine's own opening
-// counts as the first).
+// counts as the first), and how often that was tried, successfully or not.
 extern std::atomic<uint32_t> gSoundDeviceOpens;
+extern std::atomic<uint32_t> gSoundDeviceOpenAttempts;
+
+// While the device sounds through the silent null backend although the default output was
+// asked for, how long after its opening a play looks for a real output again.
+extern std::atomic<uint32_t> gSoundFallbackRetryMs;
+
+// Stops the playback device behind the library's back, as the audio library does when the
+// output goes away: with its stop notification (notify) or, as when the output was already
+// gone, without one.
+void SoundTestStopDevice(bool notify);
 
 // Whether the playback device runs (false without a device).
 bool SoundDeviceRunning();

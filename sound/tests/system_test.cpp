@@ -21,6 +21,7 @@ class SoundDevice : public testing::Test {
     void TearDown() override {
         gSoundFailDeviceStart = false;
         gSoundFailVoiceStart = false;
+        gSoundFailDeviceOpen = false;
         SoundFree(AnyNumber);
     }
 };
@@ -85,6 +86,113 @@ TEST_F(SoundDevice, ARenewedDeviceLetsPlayingSoundsEndAndPlaysAgain) {
         WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
 }
 
+// The output goes away under the program (unplugged, its service restarted, the machine
+// slept): the next play must sound on a device opened afresh, and no play is lost to it.
+TEST_F(SoundDevice, ALostDeviceIsOpenedAfreshByTheNextPlay) {
+    struct Case {
+        const char* how;
+        void (*lose)();
+    } cases[] = {
+        {"stopped with the audio library's notice", [] { SoundTestStopDevice(true); }},
+        {"stopped without a notice", [] { SoundTestStopDevice(false); }},
+        {"renewed after a resume", [] { SoundDeviceRenew(); }},
+        {"renewed from another thread", [] { std::thread([] { SoundDeviceRenew(); }).join(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        // A looping voice stands for a warning that is sounding when the output goes.
+        ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+        ASSERT_EQ(SoundPlay(0, SF_LOOP, 10), 1);
+        ASSERT_TRUE(SoundDeviceRunning());
+        uint32_t opens = gSoundDeviceOpens;
+        c.lose();
+        if (!SoundDeviceRunning()) {
+            EXPECT_EQ(SoundGetState(0), SOUND_PAUSED) << "a caller waiting for its end goes on";
+        }
+        ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+        EXPECT_EQ(SoundPlay(0, 0, 10), 1) << "the first play after the loss sounds";
+        EXPECT_TRUE(SoundDeviceRunning());
+        EXPECT_EQ(gSoundDeviceOpens, opens + 1) << "on a device opened afresh";
+        EXPECT_TRUE(
+            WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)))
+            << "and the clip plays to its end";
+        ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+        EXPECT_EQ(gSoundDeviceOpens, opens + 1) << "once";
+        SoundFree(0);
+    }
+}
+
+// No output to open, or one that will not start: each play tries once and gives up at once,
+// nothing loops or waits, and sound comes back with the output.
+TEST_F(SoundDevice, WithoutAWorkingOutputPlaysFailOnceEachAndSoundReturnsWithIt) {
+    struct Case {
+        const char* how;
+        std::atomic<bool>& fault;
+        uint32_t attemptsPerPlay;
+    } cases[] = {
+        // The open fails: one attempt per play.
+        {"no output can be opened", gSoundFailDeviceOpen, 1},
+        // The start fails: the device is opened afresh and started once more.
+        {"the output will not start", gSoundFailDeviceStart, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+        ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+        SoundTestStopDevice(false); // and the output is gone
+        c.fault = true;
+        uint32_t attempts = gSoundDeviceOpenAttempts;
+        auto from = std::chrono::steady_clock::now();
+        for (int play = 0; play < 20; ++play) {
+            EXPECT_EQ(SoundPlay(0, 0, 10), 0);
+            EXPECT_EQ(SoundVoicesInUse(), 0);
+            EXPECT_EQ(SoundGetState(0), SOUND_STOPPED) << "a waiting caller does not hang";
+        }
+        EXPECT_EQ(gSoundDeviceOpenAttempts, attempts + 20 * c.attemptsPerPlay);
+        EXPECT_LT(std::chrono::steady_clock::now() - from, std::chrono::seconds(5));
+        SleepMs(50);
+        EXPECT_EQ(gSoundDeviceOpenAttempts, attempts + 20 * c.attemptsPerPlay)
+            << "nothing retries between plays";
+        c.fault = false;
+        EXPECT_EQ(SoundPlay(0, 0, 10), 1);
+        EXPECT_TRUE(SoundDeviceRunning());
+        EXPECT_TRUE(
+            WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
+    }
+}
+
+// The program's watcher plays while the resume handler renews and the output drops out.
+TEST_F(SoundDevice, PlaysGoOnWhileTheDeviceIsRenewedAndLostFromOtherThreads) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> plays{0}, failed{0};
+    std::thread warner([&] {
+        while (!stop) {
+            if (SoundLoadMemory(0, WarningBeep, sizeof WarningBeep))
+                (SoundPlay(0, 0, 10) ? plays : failed)++;
+            SleepMs(3);
+        }
+    });
+    std::thread breaker([&] {
+        for (int i = 0; !stop; ++i) {
+            if (i % 2)
+                SoundDeviceRenew();
+            else
+                SoundTestStopDevice(i % 4 == 0);
+            SleepMs(20);
+        }
+    });
+    SleepMs(1500);
+    stop = true;
+    warner.join();
+    breaker.join();
+    EXPECT_GT(plays.load(), 50);
+    EXPECT_EQ(failed.load(), 0) << "every play found a device";
+    ASSERT_NE(SoundLoadMemory(0, WarningBeep, sizeof WarningBeep), 0);
+    ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+    EXPECT_TRUE(
+        WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
+}
+
 TEST(SoundIdle, TheWatcherStopsTheDeviceAfterTheIdlePeriod) {
     gSoundIdleCheckMs = 20;
     gSoundIdleLimitMs = 150;
@@ -128,6 +236,30 @@ TEST(SoundIdle, TheWatcherStopsTheDeviceAfterTheIdlePeriod) {
     EXPECT_TRUE(
         WaitUntil([] { return SoundGetState(0) == SOUND_STOPPED; }, std::chrono::seconds(3)));
 
+    gSoundIdleCheckMs = 2000;
+    gSoundIdleLimitMs = 10000;
+    StopLibrary();
+}
+
+// Sounds much shorter than the watcher's period, one after another: most checks find no
+// voice in use, yet the device is not idle and must not be closed between them.
+TEST(SoundIdle, ShortSoundsBetweenTheChecksKeepTheDeviceOpen) {
+    gSoundIdleCheckMs = 100;
+    gSoundIdleLimitMs = 250;
+    StopLibrary();
+    UseOutput(SoundOutput::NullBackend);
+    std::vector<int16_t> click(2 * 480, 1000); // 10 ms at 48 kHz, stereo
+    auto image = Wave16(click, 2, 48000);
+    ASSERT_NE(SoundLoadMemory(0, image.data(), uint32_t(image.size())), 0);
+    ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+    uint32_t opens = gSoundDeviceOpens;
+    for (int i = 0; i < 25; ++i) {
+        SleepMs(60);
+        ASSERT_EQ(SoundPlay(0, 0, 10), 1);
+    }
+    EXPECT_EQ(gSoundDeviceOpens, opens) << "the device was closed while sounds came";
+    ASSERT_TRUE(WaitUntil([] { return !SoundDeviceRunning(); }, std::chrono::seconds(5)))
+        << "and still is once they stop";
     gSoundIdleCheckMs = 2000;
     gSoundIdleLimitMs = 10000;
     StopLibrary();

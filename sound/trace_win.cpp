@@ -1,0 +1,7 @@
+#include "trace.h"
+
+#include <windows.h>
+
+void SoundTraceSend(const char* line) {
+    OutputDebugStringA(line);
+}
