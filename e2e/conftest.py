@@ -5,6 +5,7 @@ import time
 
 import pytest
 
+from harness import morlett
 from harness.session import Session
 from harness.wine import Environment, Probe
 
@@ -46,6 +47,18 @@ def session(env, probe):
     yield start
     for s in started:
         s.end()
+
+
+@pytest.fixture
+def running(session):
+    """running(name, settings=..., ...): session() with /silent, once its release chime was
+    heard and half a second more has passed."""
+    def start(name, **options):
+        s = session(name, [morlett.SILENT], **options)
+        s.started()
+        time.sleep(0.5)
+        return s
+    return start
 
 
 @pytest.fixture

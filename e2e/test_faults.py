@@ -98,13 +98,12 @@ BROKEN_FILES = [
 def test_broken_settings_files(env, session, name, content):
     def folder_instead(folder):
         os.mkdir(os.path.join(folder, morlett.SETTINGS_FILE))
-    at = time.time()
     s = session("broken-" + name, sink=env.add_sink("broken_" + name.replace("-", "_")),
                 settings=content, prepare=None if content is not None else folder_instead)
     alive_with_icon(s.program, 20)
     time.sleep(1.5)
     assert s.program.pids(), "the program ended"
-    heard = s.recorder.sound_after(at, 20)
+    heard = s.recorder.sound_after(s.program.launched, 20)
     assert heard and heard[1] == morlett.ON, "no start-up chime (%r)" % (heard,)
     if content is not None:
         assert s.settings() == content, "the file changed"

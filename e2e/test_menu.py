@@ -4,8 +4,6 @@ marks, chimes and saved file, the speed dialog, the restart question and exit.""
 import os
 import time
 
-import pytest
-
 from harness import morlett, tray
 from harness.morlett import (ADMIN, ADMIN_OFF, ADMIN_ON, EXIT, FORCE, GOODBYE_CHIME, RELEASE,
                              SPEED, START_CHIME, SWITCHED_OFF, SWITCHED_ON)
@@ -32,17 +30,6 @@ def saved(s):
 
 def marks(force_off, run_as_admin):
     return {"forceOff": force_off, "runAsAdmin": run_as_admin}
-
-
-@pytest.fixture
-def running(session):
-    """The program started with /silent, its release chime heard."""
-    def start(name, **options):
-        s = session(name, [morlett.SILENT], **options)
-        s.started()
-        time.sleep(0.5)
-        return s
-    return start
 
 
 def test_force_off_switch_twice(running):

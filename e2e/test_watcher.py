@@ -3,7 +3,6 @@ release chime when it goes off, and force-off."""
 
 import time
 
-from harness import morlett
 from harness.morlett import RELEASE, WARNING
 from harness.session import labels
 from harness.sound import clip_ms
@@ -20,10 +19,8 @@ INTERVAL_TOLERANCE_S = 0.06
 AVERAGE_TOLERANCE_S = 0.02
 
 
-def test_warnings_while_caps_lock_is_on(probe, session, caps_off):
-    s = session("warnings", [morlett.SILENT], settings='{"beeptime": 500}')
-    s.started()
-    time.sleep(0.5)
+def test_warnings_while_caps_lock_is_on(probe, running, caps_off):
+    s = running("warnings", settings='{"beeptime": 500}')
     on_at = time.time()
     probe.caps("on")
     time.sleep(2.3)
@@ -59,10 +56,8 @@ PRESSES = 5
 FORCED_OFF_MS = 50
 
 
-def test_force_off(probe, session, caps_off):
-    s = session("forceoff", [morlett.SILENT], settings='{"forceOff": 1, "beeptime": 500}')
-    s.started()
-    time.sleep(0.5)
+def test_force_off(probe, running, caps_off):
+    s = running("forceoff", settings='{"forceOff": 1, "beeptime": 500}')
     mark = time.time()
     results = []
     for _ in range(PRESSES):

@@ -77,7 +77,7 @@ def drive(env, probe, program, minutes, rng, beeptime):
         check(program.pids(), "the program is gone")
         on_for, off_for = rng.uniform(*PERIOD_S), rng.uniform(*PERIOD_S)
         on = time.time()
-        probe.caps("on")
+        probe.caps("on", held=not force_off)
         time.sleep(on_for)
         off = time.time()
         probe.caps("off")

@@ -97,12 +97,15 @@ class Probe:
                 return out
             out.append(answer)
 
-    def caps(self, state=None):
-        """Caps Lock switched to state ("on"/"off") through SendInput, or read when None."""
+    def caps(self, state=None, held=True):
+        """Caps Lock switched to state ("on"/"off") through SendInput, or read when None.
+        held: it must still be in that state when the probe looks (not so while the program
+        forces it off)."""
         if state is None:
             return self.ask("caps")
         answer = self.ask("set-caps " + state)
-        check(answer.startswith(state), "Caps Lock did not go %s: %s" % (state, answer))
+        check(not held or answer.startswith(state),
+              "Caps Lock did not go %s: %s" % (state, answer))
         return answer
 
     def press_and_watch(self, ms):
