@@ -46,6 +46,7 @@ def test_sections_are_summed_per_origin(tmp_path):
     assert ("C++ library (libstdc++)", "empty.o") not in objects
 
 
-@pytest.mark.parametrize("values, q, want", [([3, 1, 2], 0.5, 2), ([0, 10], 0.95, 9.5)])
+@pytest.mark.parametrize("values, q, want", [([3, 1, 2], 0.5, 2), ([0, 10], 0.95, 9.5)],
+                         ids=["median", "p95 between two"])
 def test_quantiles(values, q, want):
     assert quantile(values, q) == pytest.approx(want)

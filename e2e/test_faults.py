@@ -129,8 +129,7 @@ def test_save_interrupted(start, soak_options):
         finally:
             program.end()
             # Wine's tray drops the icon of a killed program when the pointer passes over it.
-            if tray.tray_window(0):
-                tray.point_at_icon()
+            tray.point_at_icon(0)
             wait_until(lambda: not tray.tray_window(0), 5)
             tray.move_away()
         data = program.settings()
@@ -153,7 +152,7 @@ def test_tray_comes_back_after_explorer_restart(env, probe, start):
         env.tool_run("taskbar-created")
         assert tray.tray_window(5), "the icon did not come back"
         # Its tooltip: the shell's tip window shows the text when the pointer rests on it.
-        tray.point_at_icon()
+        assert tray.point_at_icon(), "no icon to point at"
         tip = wait_until(lambda: probe.windows(morlett.TOOLTIP), 5, 0.2)
         print("  tooltip window: %s" % (tip or "none"))
         assert tip, "no tooltip %r over the icon that came back" % morlett.TOOLTIP

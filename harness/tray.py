@@ -41,8 +41,8 @@ def tray_window(timeout=10):
     return wait_until(find, timeout, 0.2) if timeout else find()
 
 
-def icon_centre():
-    window = tray_window()
+def icon_centre(window=None):
+    window = window or tray_window()
     check(window, "no tray window is shown")
     g = geometry(window)
     check(g, "the tray window has no geometry")
@@ -50,13 +50,17 @@ def icon_centre():
     return x + ICON_SIZE // 2, y + h - 14
 
 
-def point_at_icon():
+def point_at_icon(timeout=10):
     """Rests the pointer on the icon: the shell then shows its tooltip, and drops the icon
-    of a program that was killed."""
-    x, y = icon_centre()
+    of a program that was killed. False when no icon is shown within timeout seconds."""
+    window = tray_window(timeout)
+    if not window:
+        return False
+    x, y = icon_centre(window)
     xdotool("mousemove", x, y)
     time.sleep(0.2)
     xdotool("mousemove", x + 1, y)
+    return True
 
 
 def move_away():

@@ -14,7 +14,7 @@ def samples(values):
     ([100, 200, 100, 200, 100, 200, 100, 200, 100, 200], 200, 0.0),  # two levels, no growth
     ([100, 100, 100, 100, 100, 100, 100, 100, 110, 120], 100, 0.2),  # growth after warm-up
     ([300, 100, 100, 100, 100, 100, 100, 100, 100, 100], 300, -1 + 100 / 300),  # start high
-])
+], ids=["flat", "two levels", "growth", "high start"])
 def test_growth_over_the_warm_up_level(values, base, worst):
     got_base, got_worst, _ = growth(samples(values), "private")
     assert got_base == base

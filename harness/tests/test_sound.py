@@ -2,6 +2,7 @@
 their place on the clock are given."""
 
 import array
+import os
 import threading
 import time
 
@@ -9,8 +10,6 @@ import pytest
 
 from harness import morlett
 from harness.sound import CLIPS_DIR, RATE, Recorder, analyse, read_wav
-
-import os
 
 
 class FakeRecorder(Recorder):
@@ -33,7 +32,7 @@ LOUD = [1000, -1000] * (RATE // 10)
     (101.05, 1.5, None),   # the moment itself inside the sound: the sink was busy
     (99.0, 1.5, None),     # before the recording
     (100.2, 0.5, None),    # nothing within the limit
-])
+], ids=["after", "just after", "inside", "before the recording", "beyond the limit"])
 def test_onset_after_a_moment(at, limit, want):
     rec = FakeRecorder(QUIET + LOUD, offset=100.0)
     got = rec.onset_after(at, limit=limit, arrival=0)
