@@ -295,8 +295,7 @@ def analyse(rate, samples, clips_dir=CLIPS_DIR):
                     break
                 content += pieces[j]["content"]
                 joined = measured(piece["first"], pieces[j]["end"], content)
-                whole = abs(math.log(joined["duration"] / joined["reference"])) < WHOLE_CLIP
-                if whole and joined["score"] < best["score"]:
+                if whole(joined) and joined["score"] < best["score"]:
                     best, used = joined, j - i + 1
         sounds.append(best)
         i += used
