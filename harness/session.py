@@ -51,7 +51,9 @@ class Session:
         time.sleep(settle)
         self.recorder.stop()
         self.sounds = self.recorder.sounds()
-        print("  heard: " + ", ".join(repr(s) for s in self.sounds), flush=True)
+        print("  heard (s from the start): " + ", ".join(
+            "%.2f %s %.0f ms" % (s.at - self.program.launched, s.label(), s.duration)
+            for s in self.sounds), flush=True)
         return self.sounds
 
     def end(self):
