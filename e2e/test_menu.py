@@ -1,6 +1,7 @@
 """The tray menu of the running program through real clicks: the switches with their check
 marks, chimes and saved file, the speed dialog, the restart question and exit."""
 
+import json
 import os
 import time
 
@@ -11,13 +12,13 @@ from harness.process import wait_until
 from harness.session import START_S, labels
 from harness.sound import clip_ms
 
+DEFAULT = morlett.DEFAULT_BEEPTIME
 CHIME_TOLERANCE_MS = 15
 GOODBYE_TOLERANCE_MS = 25
 
 
 def values(s):
     """(beeptime, forceOff, runAsAdmin) of the saved file."""
-    import json
     data = s.settings()
     assert data is not None, "no settings file"
     v = json.loads(data.decode())
@@ -36,7 +37,7 @@ def test_force_off_switch_twice(running):
     s = running("menu-force")
     tray.choose(FORCE, switched=marks(False, False))
     assert saved(s), "no file after the first switch"
-    assert values(s) == (3000, 1, 0)
+    assert values(s) == (DEFAULT, 1, 0)
     os.remove(s.program.settings_path)
     time.sleep(0.6)
     tray.choose(FORCE, 1, switched=marks(True, False))
@@ -56,7 +57,7 @@ def test_hand_edited_switch_values_turn_off(probe, running):
     time.sleep(0.6)
     tray.choose(ADMIN, 1, switched=marks(False, True))
     assert probe.wait_window(morlett.RESTART_TITLE, 8), "no restart question"
-    assert values(s) == (3000, 0, 0), "runAsAdmin 3 did not turn off"
+    assert values(s) == (DEFAULT, 0, 0), "runAsAdmin 3 did not turn off"
     probe.answer(morlett.RESTART_TITLE, "No")
     assert labels(s.finish(0.5)) == [RELEASE, SWITCHED_OFF, ADMIN_OFF]
 
@@ -106,7 +107,7 @@ def test_run_as_admin_no_keeps_running(probe, running):
     tray.choose(ADMIN, switched=marks(False, False))
     assert probe.wait_window(morlett.RESTART_TITLE, 8, morlett.RESTART_QUESTION), \
         "no restart question"
-    assert values(s) == (3000, 0, 1), "not saved before the answer: %s" % (values(s),)
+    assert values(s) == (DEFAULT, 0, 1), "not saved before the answer: %s" % (values(s),)
     probe.answer(morlett.RESTART_TITLE, "No")
     time.sleep(1.0)
     assert s.program.running(), "the program ended after No"
@@ -142,7 +143,7 @@ def test_run_as_admin_off_restarts_through_the_shell(probe, running):
     # explorer.exe opens the program: its start-up chime is heard.
     assert s.wait_for_sounds(4, START_S), "the new copy made no sound"
     assert s.program.pids(), "no new copy runs"
-    assert values(s) == (3000, 0, 0)
+    assert values(s) == (DEFAULT, 0, 0)
     assert labels(s.finish(0.5))[:4] == [RELEASE, ADMIN_OFF, GOODBYE_CHIME, START_CHIME]
 
 

@@ -17,14 +17,15 @@ RESTART_TITLE = "Restart required."
 RESTART_QUESTION = "Should Morlett restart right now?"
 SPEED_PROMPT = "Enter the caps lock on warning speed in milliseconds"
 
-# The popup menu, top to bottom. setting: the switch a row flips (its check mark shows it).
+# The popup menu, top to bottom: (text, the setting a switch row flips and marks, or None).
+# A new row is one more line here, and its name in the line below the table.
 Row = namedtuple("Row", "index text setting")
-MENU = (
-    Row(0, "&force capslock off", "forceOff"),
-    Row(1, "Caps lock warning &speed...", None),
-    Row(2, "Run &as admin", "runAsAdmin"),
-    Row(3, "e&xit", None),
-)
+MENU = tuple(Row(index, text, setting) for index, (text, setting) in enumerate((
+    ("&force capslock off", "forceOff"),
+    ("Caps lock warning &speed...", None),
+    ("Run &as admin", "runAsAdmin"),
+    ("e&xit", None),
+)))
 FORCE, SPEED, ADMIN, EXIT = MENU
 SWITCHES = tuple(row for row in MENU if row.setting)
 

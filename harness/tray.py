@@ -11,10 +11,19 @@ from . import morlett
 from .process import check, wait_until
 
 TRAY_TITLE = "^Wine System Tray$"
-# Wine's tray: a caption, then the icons in a row from the left, 24 pixels each.
+# Wine's tray: a caption, then the icons in a row from the left, 24 pixels each; the icons'
+# centres stand this far above the window's bottom edge.
 ICON_SIZE = 24
+ICON_ABOVE_BOTTOM = 14
 # The menu: its rows, all of one height, between a thin frame at the top and bottom.
 MENU_FRAME = 3
+# A check mark: at least MARK_PIXELS pixels in the columns MARK_COLUMNS of its row that differ
+# by more than MARK_CONTRAST (of 255) in a colour from the row's background, which is read
+# BACKGROUND_INSET pixels from the row's right end.
+MARK_COLUMNS = range(3, 17)
+MARK_CONTRAST = 80
+MARK_PIXELS = 6
+BACKGROUND_INSET = 6
 
 
 def xdotool(*args, timeout=10):
@@ -47,7 +56,7 @@ def icon_centre(window=None):
     g = geometry(window)
     check(g, "the tray window has no geometry")
     x, y, _, h = g
-    return x + ICON_SIZE // 2, y + h - 14
+    return x + ICON_SIZE // 2, y + h - ICON_ABOVE_BOTTOM
 
 
 def point_at_icon(timeout=10):
@@ -130,15 +139,15 @@ def check_marks(menu):
     for row in morlett.MENU:
         top = int(MENU_FRAME + height * row.index) + 2
         bottom = int(MENU_FRAME + height * (row.index + 1)) - 2
-        background = pixels.get((w - 6, (top + bottom) // 2))
+        background = pixels.get((w - BACKGROUND_INSET, (top + bottom) // 2))
         check(background, "the menu's screenshot is too small")
         differing = 0
-        for px in range(3, 17):
+        for px in MARK_COLUMNS:
             for py in range(top, bottom):
                 colour = pixels.get((px, py), background)
-                if max(abs(a - b) for a, b in zip(colour, background)) > 80:
+                if max(abs(a - b) for a, b in zip(colour, background)) > MARK_CONTRAST:
                     differing += 1
-        marks[row] = differing >= 6
+        marks[row] = differing >= MARK_PIXELS
     return marks
 
 
