@@ -2,7 +2,8 @@
 # Set-up, build and every test: natively (AddressSanitizer + UndefinedBehaviorSanitizer,
 # then ThreadSanitizer), as real Windows programs under Wine, and the scripts' own checks
 # (set-up into an empty install root, clean-up after an interrupted run).
-# Prints one summary line per configuration and exits non-zero on any failure.
+# Prints one summary line per configuration, counted from the JUnit XML files the runs write
+# (build/junit/CONFIGURATION/), and a total; exits non-zero on any failure.
 #   scripts/test.sh            everything
 #   scripts/test.sh native     only the named configurations (native, native-tsan, windows,
 #                              soak, scripts)
