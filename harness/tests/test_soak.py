@@ -21,6 +21,21 @@ def test_growth_over_the_warm_up_level(values, base, worst):
     assert got_worst == pytest.approx(worst)
 
 
+# A 2-minute soak's private bytes: the device held only from the fifth sample on.
+SHORT_RUN = [14376960, 14376960, 14393344, 14393344, 15466496, 15495168, 15495168, 15499264,
+             15499264, 14479360, 14479360]
+
+
+@pytest.mark.parametrize("values, level, within", [
+    (SHORT_RUN, 1200000, True),                              # the higher level came later
+    (SHORT_RUN, 0, False),                                   # without knowing of it
+    ([v + i * 150000 for i, v in enumerate(SHORT_RUN)], 1200000, False),  # a leak on top
+], ids=["second level later", "level unknown", "leak"])
+def test_a_second_level_first_seen_after_warm_up(values, level, within):
+    _, worst, _ = growth(samples(values), "private", level)
+    assert (worst <= 0.05) == within
+
+
 def test_periods_that_must_bring_a_warning():
     periods = [
         Period(10.0, 11.0, 500, False),   # judged
