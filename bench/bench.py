@@ -5,31 +5,27 @@ start-up to the tray icon, and the JSON library's throughput.
 
     python3 bench/bench.py --build WIN_BUILD [--native NATIVE_BUILD] --out DIR [knobs]
 
-Needs a running test environment (scripts/winenv.sh); scripts/bench.sh provides one and
-is the way to run this. Writes DIR/bench.json and DIR/bench-*.dat (for the plots) and
+Needs a running test environment (scripts/winenv.sh) and the harness package on the path;
+scripts/bench.sh provides both and is the way to run this. Writes DIR/bench.json and DIR/bench-*.dat (for the plots) and
 prints a table at the end. Everything it starts it ends by PID.
 """
 
 import argparse
-import array
 import json
 import os
 import platform
-import re
 import shutil
 import statistics
 import subprocess
 import sys
-import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-from driver import (Failure, Probe, _alive, end_pid, processes_of, wait_until,  # noqa: E402
-                    xdotool)
+from harness import morlett, tray
+from harness.process import wait_until
+from harness.sound import Recorder
+from harness.wine import Environment, Probe, Program
 
-RATE = 48000
-THRESHOLD = 6  # in 16-bit units: the level the recording analyser counts as sound
+REFERENCES = ("ref_poll", "ref_sleep", "ref_player", "ref_tray")
 
 
 def log(text):
@@ -55,49 +51,13 @@ class Progress:
 
 # ---- Processes ---------------------------------------------------------------------------
 
-class Contestant:
-    """One Windows program started from a folder of its own, with its own sound sink."""
+def reference(env, name):
+    return os.path.join(env.build, "bench", name + ".exe")
 
-    def __init__(self, env, name, exe, args=(), sink=None, settings=None, environment=None,
-                 prepare=None):
-        self.env, self.name = env, name
-        self.folder = os.path.join(env.work, name)
-        shutil.rmtree(self.folder, ignore_errors=True)
-        os.makedirs(self.folder)
-        self.exe = os.path.join(self.folder, os.path.basename(exe))
-        shutil.copy2(exe, self.exe)
-        if settings is not None:
-            with open(os.path.join(self.folder, "morlett.json"), "wb") as f:
-                f.write(settings.encode() if isinstance(settings, str) else settings)
-        if prepare:
-            prepare(self.folder)
-        environment = dict(os.environ, **(environment or {}))
-        if sink:
-            environment["PULSE_SINK"] = sink
-        self.launched = time.time()
-        self.process = subprocess.Popen(["wine", self.exe] + list(args), cwd=self.folder,
-                                        env=environment, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                        start_new_session=True)
 
-    def pids(self):
-        return processes_of(self.folder, self.env.prefix)
-
-    def pid(self, timeout=10):
-        found = wait_until(self.pids, timeout, 0.05)
-        if not found:
-            raise Failure("%s did not start" % self.name)
-        return found[0]
-
-    def end(self):
-        if self.process.poll() is None:
-            end_pid(self.process.pid)
-        for pid in self.pids():
-            end_pid(pid)
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            pass
+def start(env, name, exe=None, args=(), **options):
+    """One Windows program (morlett.exe unless exe is given) in a folder of its own."""
+    return Program(env, name, args, exe=exe, **options)
 
 
 def cpu_ticks(pid):
@@ -120,131 +80,6 @@ def cpu_ticks(pid):
         per_thread["%s:%s" % (name, tid)] = ticks
         total += ticks
     return total, per_thread
-
-
-def memory(env, exe_name):
-    """{private, workingset, handles} of the first process named exe_name, from inside Wine."""
-    out = subprocess.run(["wine", env.tool, "mem", exe_name], capture_output=True, text=True,
-                         timeout=60, stdin=subprocess.DEVNULL).stdout
-    m = re.search(r"private (\d+) workingset (\d+) handles (\d+)", out)
-    if not m:
-        raise Failure("no memory figures for %s: %r" % (exe_name, out))
-    return {"private": int(m.group(1)), "workingset": int(m.group(2)),
-            "handles": int(m.group(3))}
-
-
-# ---- Recording with time stamps -----------------------------------------------------------
-
-class StampedRecorder:
-    """parec on a sink's monitor, mono 16-bit. Every block is stamped on arrival; near any
-    moment, the earliest-arriving blocks fix the recording's position on the wall clock, so
-    that recordings of different sinks share one time base within a few ms. The position is
-    taken from the blocks around the moment, not once for the whole recording: over a long
-    run the sink's clock drifts from the wall clock, and after a stall under load it
-    delivers in a burst."""
-
-    WINDOW = 10.0  # seconds of stamps either side of a moment
-
-    def __init__(self, sink):
-        self.samples = bytearray()
-        self.offset = None  # wall time of sample 0, from every block
-        self.stamps = []    # (arrival, wall time of sample 0 by this block)
-        self.lock = threading.Lock()
-        self.process = subprocess.Popen(
-            ["parec", "--raw", "--latency-msec=10", "--format=s16le", "--rate=%d" % RATE,
-             "--channels=1", "-d", sink + ".monitor"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
-
-    def _read(self):
-        fd = self.process.stdout.fileno()
-        while True:
-            chunk = os.read(fd, 8192)
-            if not chunk:
-                return
-            now = time.time()
-            with self.lock:
-                self.samples += chunk
-                start = now - (len(self.samples) // 2) / RATE
-                self.stamps.append((now, start))
-                if self.offset is None or start < self.offset:
-                    self.offset = start
-
-    def offset_near(self, wall):
-        """The wall time of sample 0 as the blocks that arrived near wall place it; the
-        caller holds the lock."""
-        import bisect
-        lo = bisect.bisect_left(self.stamps, (wall - self.WINDOW,))
-        hi = bisect.bisect_right(self.stamps, (wall + self.WINDOW,))
-        near = self.stamps[lo:hi]
-        return min(s for _, s in near) if near else self.offset
-
-    def wait_ready(self, timeout=8):
-        """True once the monitor streams (an idle null sink starts in long blocks)."""
-        def streaming():
-            with self.lock:
-                return len(self.samples) > RATE // 5
-        return wait_until(streaming, timeout, 0.05)
-
-    def stop(self):
-        end_pid(self.process.pid)
-        self.thread.join(5)
-
-    def onset_after(self, wall, limit=1.5, arrival=2.0):
-        """Seconds from wall to the first sound within limit after it, or None (nothing, or
-        the sink was not quiet at that moment). Waits up to arrival seconds for the
-        recording to reach wall + limit: a sink stalled under load delivers late."""
-        def arrived():
-            with self.lock:
-                return (self.offset is not None and
-                        self.offset_near(wall) + len(self.samples) / 2 / RATE >= wall + limit)
-        wait_until(arrived, arrival, 0.02)
-        with self.lock:
-            if self.offset is None:
-                return None
-            data = array.array("h")
-            first = int((wall - self.offset_near(wall)) * RATE)
-            quiet_from = max(0, first - RATE // 50)
-            end = min(len(self.samples) // 2, first + int(limit * RATE))
-            if first < 0 or end <= first:
-                return None
-            data.frombytes(bytes(self.samples[quiet_from * 2:end * 2]))
-        lead = first - quiet_from
-        if any(abs(v) > THRESHOLD for v in data[:lead]):
-            return None
-        for i in range(lead, len(data)):
-            if data[i] > THRESHOLD or data[i] < -THRESHOLD:
-                return (i - lead) / RATE
-        return None
-
-
-# ---- The environment ------------------------------------------------------------------------
-
-class Env:
-    def __init__(self, build, work):
-        self.build = os.path.abspath(build)
-        self.prefix = os.environ["WINEPREFIX"]
-        self.work = work
-        os.makedirs(work, exist_ok=True)
-        self.exe = os.path.join(self.build, "app", "morlett.exe")
-        self.tool = os.path.join(self.build, "bench", "morlett_benchtool.exe")
-        self.ref = {n: os.path.join(self.build, "bench", n + ".exe")
-                    for n in ("ref_poll", "ref_sleep", "ref_player", "ref_tray")}
-        self.modules = []
-
-    def add_sink(self, name):
-        out = subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=" + name,
-                              "rate=48000", "channels=2"], capture_output=True, text=True,
-                             timeout=10)
-        if out.returncode != 0:
-            raise Failure("no sink %s: %s" % (name, out.stderr))
-        self.modules.append(out.stdout.strip())
-        return name
-
-    def close(self):
-        for module in self.modules:
-            subprocess.run(["pactl", "unload-module", module], capture_output=True, timeout=10)
 
 
 def quantile(values, q):
@@ -274,22 +109,22 @@ def measure_sizes(env, progress):
     progress.step("file sizes (stripped)")
     sizes = {"morlett": stripped_size(env.exe, env.work)}
     for name in ("ref_player", "ref_poll", "ref_tray", "ref_sleep"):
-        sizes[name] = stripped_size(env.ref[name], env.work)
+        sizes[name] = stripped_size(reference(env, name), env.work)
     return sizes
 
 
 def tray_visible():
-    return bool(xdotool("search", "--onlyvisible", "--name", "^Wine System Tray$").split())
+    return bool(tray.tray_window(0))
 
 
 def measure_startup(env, progress, rounds):
     progress.step("start-up to the tray icon, %d rounds" % rounds)
     times = {"morlett": [], "ref_tray": []}
     for i in range(rounds):
-        for name, exe, args in (("morlett", env.exe, ["/silent"]),
-                                ("ref_tray", env.ref["ref_tray"], [])):
+        for name, exe, args in (("morlett", env.exe, [morlett.SILENT]),
+                                ("ref_tray", reference(env, "ref_tray"), [])):
             wait_until(lambda: not tray_visible(), 5, 0.05)
-            c = Contestant(env, "start-" + name, exe, args)
+            c = start(env, "start-" + name, exe, args)
             try:
                 seen = wait_until(tray_visible, 20, 0.005)
                 if seen:
@@ -303,39 +138,33 @@ def measure_startup(env, progress, rounds):
     return times
 
 
-def caps(probe, state):
-    answer = probe.ask("set-caps " + state)
-    if not answer.startswith(state):
-        raise Failure("Caps Lock did not go %s: %s" % (state, answer))
-
-
 def measure_latency(env, probe, progress, warm, cold, idle_wait):
     progress.step("warning latency: %d warm and %d cold toggles" % (warm, cold))
     names = ("morlett", "ref_poll", "ref_poll_again")
     sinks = {n: env.add_sink("bench_" + n) for n in names}
-    recorders = {n: StampedRecorder(sinks[n]) for n in names}
+    recorders = {n: Recorder(sinks[n]) for n in names}
     for r in recorders.values():
         r.wait_ready()
-    caps(probe, "off")
+    probe.caps("off")
     contestants = {
-        "morlett": Contestant(env, "lat-morlett", env.exe, ["/silent"], sinks["morlett"]),
-        "ref_poll": Contestant(env, "lat-ref", env.ref["ref_poll"], [], sinks["ref_poll"]),
-        "ref_poll_again": Contestant(env, "lat-ref2", env.ref["ref_poll"], [],
-                                     sinks["ref_poll_again"]),
+        "morlett": start(env, "lat-morlett", args=[morlett.SILENT], sink=sinks["morlett"]),
+        "ref_poll": start(env, "lat-ref", reference(env, "ref_poll"), sink=sinks["ref_poll"]),
+        "ref_poll_again": start(env, "lat-ref2", reference(env, "ref_poll"),
+                                sink=sinks["ref_poll_again"]),
     }
     results = {n: {"warm": [], "cold": [], "priming": []} for n in names}
     misses = {n: 0 for n in names}
     missed_at = []
     try:
         for c in contestants.values():
-            c.pid(15)
+            c.wait_pid(15)
         time.sleep(3)  # start-up sounds over, recorders streaming
 
         def toggle(kind):
             at = time.time()
-            caps(probe, "on")
+            probe.caps("on")
             time.sleep(0.6)
-            caps(probe, "off")
+            probe.caps("off")
             time.sleep(0.25)
             for n in names:
                 # The release chime follows 0.6 s after the switch-on: a warning comes first.
@@ -370,7 +199,7 @@ def measure_latency(env, probe, progress, warm, cold, idle_wait):
             c.end()
         for r in recorders.values():
             r.stop()
-        caps(probe, "off")
+        probe.caps("off")
     for m in missed_at:
         log("missed: %s" % m)
     return results, misses
@@ -378,11 +207,11 @@ def measure_latency(env, probe, progress, warm, cold, idle_wait):
 
 def measure_idle(env, progress, seconds, settle):
     progress.step("idle CPU over %d s" % seconds)
-    contestants = [Contestant(env, "idle-morlett", env.exe, ["/silent"]),
-                   Contestant(env, "idle-ref_poll", env.ref["ref_poll"]),
-                   Contestant(env, "idle-ref_sleep", env.ref["ref_sleep"])]
+    contestants = [start(env, "idle-morlett", args=[morlett.SILENT]),
+                   start(env, "idle-ref_poll", reference(env, "ref_poll")),
+                   start(env, "idle-ref_sleep", reference(env, "ref_sleep"))]
     try:
-        pids = [c.pid(15) for c in contestants]
+        pids = [c.wait_pid(15) for c in contestants]
         # The program's start-up chime has ended and its device has been stopped.
         time.sleep(settle)
         before = [cpu_ticks(p) for p in pids]
@@ -406,37 +235,33 @@ def measure_memory(env, probe, progress, warnings):
     beeptime = 50
     on_seconds = warnings * beeptime / 1000.0
     progress.step("memory after start and after %d warnings" % warnings)
-    caps(probe, "off")
-    morlett = Contestant(env, "mem-morlett", env.exe, ["/silent"],
-                         settings='{"beeptime": %d}' % beeptime)
-    player = Contestant(env, "mem-player", env.ref["ref_player"])
-    poller = Contestant(env, "mem-poll", env.ref["ref_poll"])
-    sleeper = Contestant(env, "mem-sleep", env.ref["ref_sleep"])
-    tray = Contestant(env, "mem-tray", env.ref["ref_tray"])
+    probe.caps("off")
+    programs = [start(env, "mem-morlett", args=[morlett.SILENT],
+                      settings='{"beeptime": %d}' % beeptime)]
+    programs += [start(env, "mem-" + name, reference(env, name)) for name in REFERENCES]
+    poller = programs[1]
     out = {}
     try:
-        for c in (morlett, player, poller, sleeper, tray):
-            c.pid(15)
+        for c in programs:
+            c.wait_pid(15)
         time.sleep(3)
-        out["morlett_start"] = memory(env, "morlett.exe")
-        out["ref_player"] = memory(env, "ref_player.exe")
-        out["ref_poll"] = memory(env, "ref_poll.exe")
-        out["ref_sleep"] = memory(env, "ref_sleep.exe")
-        out["ref_tray"] = memory(env, "ref_tray.exe")
+        out["morlett_start"] = env.memory(morlett.EXE)
+        for name in REFERENCES:
+            out[name] = env.memory(name + ".exe")
         poller.end()  # it would answer the warnings' Caps Lock too
-        caps(probe, "on")
+        probe.caps("on")
         half = time.time() + on_seconds / 2
         time.sleep(max(0, half - time.time()))
-        out["morlett_half"] = memory(env, "morlett.exe")
+        out["morlett_half"] = env.memory(morlett.EXE)
         time.sleep(on_seconds / 2)
-        caps(probe, "off")
+        probe.caps("off")
         time.sleep(1.5)
-        out["morlett_after"] = memory(env, "morlett.exe")
+        out["morlett_after"] = env.memory(morlett.EXE)
         out["warnings"] = warnings
     finally:
-        for c in (morlett, player, poller, sleeper, tray):
+        for c in programs:
             c.end()
-        caps(probe, "off")
+        probe.caps("off")
     return out
 
 
@@ -552,14 +377,14 @@ def main():
     parser.add_argument("--only", nargs="*", help="sizes startup latency idle memory json")
     args = parser.parse_args()
     only = set(args.only or ["sizes", "startup", "latency", "idle", "memory", "json"])
-    env = Env(args.build, os.path.join(os.path.abspath(args.build), "bench-work"))
+    env = Environment(args.build, "bench-work")
     estimates = [("sizes", 5), ("startup", args.starts * 6), ("latency", 8 + args.warm * 1.8 +
                  args.cold * (args.idle_wait + 1.8)), ("idle", args.idle + 20),
                  ("memory", args.warnings * 0.05 + 15), ("json", 20)]
     progress = Progress([e for e in estimates if e[0] in only])
     result = {"machine": machine(), "started": time.strftime("%Y-%m-%d %H:%M:%S"),
               "knobs": vars(args)}
-    probe = Probe(os.path.join(env.build, "e2e", "morlett_probe.exe"))
+    probe = Probe(env.probe_exe)
     try:
         if "sizes" in only:
             result["sizes"] = measure_sizes(env, progress)

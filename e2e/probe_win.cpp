@@ -15,15 +15,11 @@
 //   click TITLE BUTTON           presses the button (text without '&') in the window TITLE
 //   set-text TITLE TEXT          puts TEXT into the first edit field of the window TITLE
 //   start LINE                   starts a program with exactly this command line
-//   memory EXE                   "private N working-set M" per process running EXE
 //   resources PATH               "manifest N version N icons N": resource sizes, icon count
 //   elevated                     "1" or "0": the token's elevation
 //   mutex NAME                   "exists" or "none"
 //   wait-gone TITLE MS           "gone N" once no visible window has the title, else "there"
 #include <windows.h>
-
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -203,30 +199,6 @@ std::string Run(const std::vector<std::string>& args) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         return "started " + std::to_string(process.dwProcessId);
-    }
-    if (command == "memory" && args.size() == 2) {
-        // Private bytes of every running process with this exe name.
-        std::string out;
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snapshot == INVALID_HANDLE_VALUE) return "error";
-        PROCESSENTRY32W entry = {};
-        entry.dwSize = sizeof entry;
-        for (BOOL more = Process32FirstW(snapshot, &entry); more;
-             more = Process32NextW(snapshot, &entry)) {
-            if (_wcsicmp(entry.szExeFile, Wide(args[1]).c_str()) != 0) continue;
-            HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                                         entry.th32ProcessID);
-            if (!process) continue;
-            PROCESS_MEMORY_COUNTERS_EX counters = {};
-            counters.cb = sizeof counters;
-            if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                     sizeof counters))
-                out += "private " + std::to_string(counters.PrivateUsage) + " working-set " +
-                       std::to_string(counters.WorkingSetSize) + " ";
-            CloseHandle(process);
-        }
-        CloseHandle(snapshot);
-        return out.empty() ? "none" : out;
     }
     if (command == "resources" && args.size() == 2) {
         // What the loader finds in an exe: its manifest, its version and any icon.

@@ -23,7 +23,10 @@ mkdir -p "$out" "$(dirname "$build")"
 
 say() { printf '[bench] %s\n' "$*"; }
 
-python3 bench/test_tools.py >"$out/.tools-test.log" 2>&1 || {
+# The harness package is imported from the repository's root.
+export PYTHONPATH=$root${PYTHONPATH:+:$PYTHONPATH}
+
+pytest-3 -q bench/test_tools.py harness/tests >"$out/.tools-test.log" 2>&1 || {
     cat "$out/.tools-test.log"
     say "the benchmark tools' own tests failed"
     exit 1

@@ -49,6 +49,8 @@ program)
     ;;
 demo)
     echo "run: no display with a sound server here: a headless demonstration follows"
-    exec bash e2e/demo.sh build/windows build/morlett-demo.png
+    export PYTHONPATH=$PWD${PYTHONPATH:+:$PYTHONPATH}
+    exec bash scripts/winenv.sh run build/windows python3 scripts/demo.py \
+        --screenshot build/morlett-demo.png
     ;;
 esac

@@ -2,13 +2,16 @@
 # Set-up, build and every test: natively (AddressSanitizer + UndefinedBehaviorSanitizer,
 # then ThreadSanitizer), as real Windows programs under Wine, and the scripts' own checks
 # (set-up into an empty install root, clean-up after an interrupted run).
-# Prints one summary line per configuration and exits non-zero on any failure.
+# Prints one summary line per configuration, counted from the JUnit XML files the runs write
+# (build/junit/CONFIGURATION/), and a total; exits non-zero on any failure.
 #   scripts/test.sh            everything
 #   scripts/test.sh native     only the named configurations (native, native-tsan, windows,
 #                              soak, scripts)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+# shellcheck source=lib.sh
+source scripts/lib.sh
 
 configs=("$@")
 # Where the logs go (the scripts' own checks run a second test.sh and keep its logs apart).
@@ -33,10 +36,8 @@ exec {tty_err}>&2 # the trap may fire while a step's output goes to a log
 on_signal() {
     local sig=$1
     trap - INT TERM HUP
-    if [ -n "$child" ]; then
-        kill -TERM -- "-$child" 2>/dev/null
-        wait "$child" 2>/dev/null
-    fi
+    # The Wine environment's own stop takes up to about 40 s.
+    [ -z "$child" ] || end_pid -g "$child" 50
     echo "test: interrupted ($sig); everything it started has been stopped" >&"$tty_err"
     kill -"$sig" $$
     exit 1
@@ -62,36 +63,43 @@ total_passed=0
 total_failed=0
 summaries=()
 
-# Counts the results in a log. Every test program is a GoogleTest program or prints
-# GoogleTest's summary lines itself ("[  PASSED  ] N tests." / "[  FAILED  ] N tests,").
-# In a ctest log only the verbose lines count ("7: [  PASSED  ] ..."): a failing test's
-# output is printed a second time, without that prefix.
+# Counts the results of a configuration from the JUnit files its runs wrote (ctest's, with
+# GoogleTest's and pytest's cases of each entry beside it, or pytest's): sets passed and
+# failed, and lists the failed cases.
 count_results() {
-    local prefix=${2:-}
-    passed=$(grep -aoE "^$prefix\[  PASSED  \] [0-9]+ test" "$1" | sed 's/.*\] //' | awk '{s+=$1} END {print s+0}')
-    failed=$(grep -aoE "^$prefix\[  FAILED  \] [0-9]+ test" "$1" | sed 's/.*\] //' | awk '{s+=$1} END {print s+0}')
+    local counts
+    counts=$(python3 -m harness.results "$@")
+    read -r passed _ failed _ <<<"$(head -n 1 <<<"$counts")"
+    tail -n +2 <<<"$counts" | sed 's/^/   /'
 }
 
+# A fresh folder for a configuration's JUnit files.
+junit_dir() {
+    rm -rf "$logs/junit/$1" && mkdir -p "$logs/junit/$1/detail" && (cd "$logs/junit/$1" && pwd)
+}
+
+# The pytest modules of the scripts' own checks, the harness and the benchmark tools.
+SCRIPT_CHECKS=(scripts/tests harness/tests bench/test_tools.py)
+
 run_config() {
-    local preset=$1 log="$logs/$1-test.log" rc
+    local preset=$1 log="$logs/$1-test.log" rc junit
+    junit=$(junit_dir "$preset")
     if [ "$preset" = soak ]; then
         # The short robustness run of morlett.exe (scripts/soak.sh runs the long one): random
         # Caps Lock toggles and menu use for 2 minutes, then the fault runs.
         echo "== soak: 2-minute soak and the fault runs"
         step env MORLETT_BENCH_BUILD="$root/build/windows" SOAK_OUT="$root/build/soak" \
-            bash scripts/soak.sh --minutes 2 >"$log" 2>&1
+            bash scripts/soak.sh --minutes 2 --junitxml="$junit/soak.xml" >"$log" 2>&1
         rc=$?
-        count_results "$log"
-        grep -aE '^\[  FAILED  \] [A-Za-z]' "$log" | sed 's/^/   /'
+        count_results "$junit/soak.xml"
         finish_config "$preset" "$rc" "$log"
         return
     fi
     if [ "$preset" = scripts ]; then
         echo "== scripts: test"
-        step bash scripts/tests/run.sh >"$log" 2>&1
+        step pytest-3 -v -rs "${SCRIPT_CHECKS[@]}" --junitxml="$junit/scripts.xml" >"$log" 2>&1
         rc=$?
-        count_results "$log"
-        grep -aE '^(ok|FAIL|skip) ' "$log" | sed 's/^/   /'
+        count_results "$junit/scripts.xml"
         finish_config "$preset" "$rc" "$log"
         return
     fi
@@ -110,15 +118,19 @@ run_config() {
         return
     fi
     echo "== $preset: test"
+    # Each test program leaves its cases in detail/: GoogleTest's through GTEST_OUTPUT (a
+    # Windows program reads the folder as a path on Wine's drive Z:), the end-to-end groups'
+    # through MORLETT_JUNIT_DIR.
+    local gtest_dir=$junit/detail/ run=()
     if [ "$preset" = windows ]; then
+        gtest_dir=Z:$junit/detail/
         # One environment (Xvfb, wineserver, PulseAudio null sink) for the whole run.
-        step bash scripts/winenv.sh run "$root/build/windows" ctest --preset windows -V >"$log" 2>&1
-    else
-        step ctest --preset "$preset" -V >"$log" 2>&1
+        run=(bash scripts/winenv.sh run "$root/build/windows")
     fi
+    step env GTEST_OUTPUT="xml:$gtest_dir" MORLETT_JUNIT_DIR="$junit/detail" "${run[@]}" \
+        ctest --preset "$preset" -V --output-junit "$junit/ctest.xml" >"$log" 2>&1
     rc=$?
-    count_results "$log" '[0-9]+: '
-    grep -aE '\[  FAILED  \] [A-Za-z]|tests passed|: Failure$|Timeout|\*\*\*' "$log" | head -n 40
+    count_results --ctest "$junit/ctest.xml" --detail "$junit/detail"
     finish_config "$preset" "$rc" "$log"
 }
 

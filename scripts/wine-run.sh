@@ -10,6 +10,8 @@
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=lib.sh
+source "$here/lib.sh"
 
 if [ $# -lt 1 ]; then
     echo "usage: $0 EXE [ARGS...]" >&2
@@ -33,14 +35,7 @@ child=
 on_signal() {
     # ctest or a user gave up on us: end the program's whole group, never wait unbounded.
     local sig=$1
-    if [ -n "$child" ]; then
-        kill -TERM "$child" 2>/dev/null
-        for _ in $(seq 30); do
-            kill -0 "$child" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL -- "-$child" 2>/dev/null
-    fi
+    [ -z "$child" ] || end_pid -g "$child" 3
     [ -n "${_winenv_active:-}" ] && winenv_stop
     trap - "$sig" EXIT
     kill -"$sig" $$

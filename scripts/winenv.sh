@@ -20,33 +20,10 @@
 # skips waiting until recordings of the sink start at once (see below);
 # MORLETT_WINENV_KEEP_LOGS=1 keeps the daemons' logs (their directory is printed).
 
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
 _winenv_log() { printf 'winenv: %s\n' "$*" >&2; }
-
-# True while the process lives. A daemon that escaped to PID 1 is never reaped on some
-# machines, so a zombie counts as gone.
-_winenv_alive() {
-    local state
-    [ -n "${1:-}" ] || return 1
-    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
-    [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
-}
-
-# Ends one of our own children: TERM, a bounded wait, then KILL.
-_winenv_end_pid() {
-    local pid=$1
-    _winenv_alive "$pid" || { wait "$pid" 2>/dev/null; return 0; }
-    kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        _winenv_alive "$pid" || break
-        sleep 0.1
-    done
-    if _winenv_alive "$pid"; then
-        kill -KILL "$pid" 2>/dev/null
-        sleep 0.1
-    fi
-    wait "$pid" 2>/dev/null
-    return 0
-}
 
 # Daemons must not inherit the build directory's lock: one left behind would hold it.
 _winenv_close_lock() {
@@ -56,31 +33,28 @@ _winenv_close_lock() {
 }
 
 # Variables we export, saved on start and restored on stop.
-_winenv_vars="DISPLAY WINEPREFIX WINEDEBUG WINEDLLOVERRIDES PULSE_SERVER PULSE_CLIENTCONFIG MORLETT_SINK MORLETT_WINENV MORLETT_WINENV_BUILD_DIR"
+_winenv_vars=(DISPLAY WINEPREFIX WINEDEBUG WINEDLLOVERRIDES PULSE_SERVER PULSE_CLIENTCONFIG
+    MORLETT_SINK MORLETT_WINENV MORLETT_WINENV_BUILD_DIR)
+declare -gA _winenv_saved=()
 
 _winenv_save_vars() {
     local v
-    for v in $_winenv_vars; do
-        if [ -n "${!v+x}" ]; then
-            eval "_winenv_saved_$v=\${$v}"
-            eval "_winenv_had_$v=1"
-        else
-            eval "_winenv_had_$v="
-        fi
+    _winenv_saved=()
+    for v in "${_winenv_vars[@]}"; do
+        [ -z "${!v+x}" ] || _winenv_saved[$v]=${!v}
     done
 }
 
 _winenv_restore_vars() {
-    local v had
-    for v in $_winenv_vars; do
-        had="_winenv_had_$v"
-        if [ -n "${!had:-}" ]; then
-            eval "export $v=\${_winenv_saved_$v}"
+    local v
+    for v in "${_winenv_vars[@]}"; do
+        if [ -n "${_winenv_saved[$v]+x}" ]; then
+            export "$v=${_winenv_saved[$v]}"
         else
             unset "$v"
         fi
-        unset "_winenv_saved_$v" "_winenv_had_$v"
     done
+    _winenv_saved=()
 }
 
 # PulseAudio in user mode refuses nothing as root: it warns "This program is not intended
@@ -110,22 +84,24 @@ _winenv_start_pulse() {
     _winenv_pulse_pid=$!
     export PULSE_SERVER="unix:$dir/pulse/run/native"
     export PULSE_CLIENTCONFIG="$dir/pulse/client.conf"
-    for _ in $(seq 100); do
-        if ! _winenv_alive "$_winenv_pulse_pid"; then
-            _winenv_log "PulseAudio did not start:"
-            sed 's/^/  /' "$dir/pulse.log" >&2
-            return 1
-        fi
-        if [ -S "$dir/pulse/run/native" ] && timeout 5 pactl info >/dev/null 2>&1; then
-            timeout 5 pactl set-default-sink "$MORLETT_SINK" >/dev/null 2>&1 || return 1
-            _winenv_start_monitor_keeper "$dir"
-            return $?
-        fi
-        sleep 0.1
-    done
-    _winenv_log "PulseAudio did not answer within 10 s"
-    return 1
+    if ! wait_until 10 _winenv_answers "$_winenv_pulse_pid" _winenv_pulse_up "$dir" ||
+        ! alive "$_winenv_pulse_pid"; then
+        _winenv_log "PulseAudio did not start or answer within 10 s:"
+        sed 's/^/  /' "$dir/pulse.log" >&2
+        return 1
+    fi
+    timeout 5 pactl set-default-sink "$MORLETT_SINK" >/dev/null 2>&1 || return 1
+    _winenv_start_monitor_keeper "$dir"
 }
+
+# True once the daemon PID answers CHECK..., or once it has ended (the caller tells which).
+_winenv_answers() {
+    local pid=$1
+    shift
+    ! alive "$pid" || "$@"
+}
+
+_winenv_pulse_up() { [ -S "$1/pulse/run/native" ] && timeout 5 pactl info >/dev/null 2>&1; }
 
 # A recorder that connects to the monitor of an idle null sink gets nothing for about 2 s
 # (the sink still renders in its long idle blocks); the silence before a sound would be
@@ -145,22 +121,24 @@ _winenv_start_monitor_keeper() {
 
 # True once a new recording of the monitor receives data.
 _winenv_wait_monitor() {
-    local dir=$1 probe pid size=0
+    local dir=$1 probe pid
     probe="$dir/probe.raw"
     (
         _winenv_close_lock
         exec parec --latency-msec=10 --raw -d "$MORLETT_SINK.monitor"
     ) </dev/null >"$probe" 2>/dev/null &
     pid=$!
-    for _ in $(seq 60); do
-        size=$(stat -c %s "$probe" 2>/dev/null || echo 0)
-        [ "$size" -gt 0 ] && break
-        sleep 0.1
-    done
-    _winenv_end_pid "$pid"
+    wait_until 6 test -s "$probe" ||
+        _winenv_log "warning: the sink's monitor delivered no sound within 6 s"
+    end_pid "$pid"
     rm -f "$probe"
-    [ "$size" -gt 0 ] || _winenv_log "warning: the sink's monitor delivered no sound within 6 s"
     return 0
+}
+
+# True once display :N is served by the Xvfb we started (its lock names our PID).
+_winenv_xvfb_up() {
+    [ "$( { tr -d ' ' <"/tmp/.X$1-lock"; } 2>/dev/null)" = "$_winenv_xvfb_pid" ] &&
+        timeout 5 xdpyinfo -display ":$1" >/dev/null 2>&1
 }
 
 # The first free display from :100 upward. Two environments may pick the same number at
@@ -177,16 +155,12 @@ _winenv_start_xvfb() {
             exec Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset
         ) </dev/null >"$dir/xvfb.log" 2>&1 &
         _winenv_xvfb_pid=$!
-        for _ in $(seq 100); do
-            _winenv_alive "$_winenv_xvfb_pid" || break
-            if [ "$( { tr -d ' ' <"/tmp/.X$n-lock"; } 2>/dev/null)" = "$_winenv_xvfb_pid" ] &&
-                timeout 5 xdpyinfo -display ":$n" >/dev/null 2>&1; then
-                export DISPLAY=":$n"
-                return 0
-            fi
-            sleep 0.1
-        done
-        _winenv_end_pid "$_winenv_xvfb_pid"
+        if wait_until 10 _winenv_answers "$_winenv_xvfb_pid" _winenv_xvfb_up "$n" &&
+            alive "$_winenv_xvfb_pid"; then
+            export DISPLAY=":$n"
+            return 0
+        fi
+        end_pid "$_winenv_xvfb_pid"
         _winenv_xvfb_pid=
     done
     _winenv_log "no X display could be started (tried :100-:199), last log:"
@@ -253,12 +227,11 @@ _winenv_start_wineserver() {
         ) </dev/null >"$dir/wineserver.log" 2>&1 &
         _winenv_ws_pid=$!
         sock=$(_winenv_server_socket)
-        for _ in $(seq 100); do
-            _winenv_alive "$_winenv_ws_pid" || break
-            [ -S "$sock" ] && return 0
-            sleep 0.1
-        done
-        if _winenv_alive "$_winenv_ws_pid"; then
+        wait_until 10 _winenv_answers "$_winenv_ws_pid" test -S "$sock"
+        if alive "$_winenv_ws_pid" && [ -S "$sock" ]; then
+            return 0
+        fi
+        if alive "$_winenv_ws_pid"; then
             # Socket not where we expected it; the server runs, Wine will find it.
             _winenv_log "note: wineserver socket not seen at $sock"
             return 0
@@ -365,10 +338,10 @@ winenv_stop() {
         # Ends every Wine process of our prefix, then the server.
         timeout 20 wineserver -k >/dev/null 2>&1
     fi
-    [ -n "${_winenv_ws_pid:-}" ] && _winenv_end_pid "$_winenv_ws_pid"
-    [ -n "${_winenv_xvfb_pid:-}" ] && _winenv_end_pid "$_winenv_xvfb_pid"
-    [ -n "${_winenv_keeper_pid:-}" ] && _winenv_end_pid "$_winenv_keeper_pid"
-    [ -n "${_winenv_pulse_pid:-}" ] && _winenv_end_pid "$_winenv_pulse_pid"
+    [ -n "${_winenv_ws_pid:-}" ] && end_pid "$_winenv_ws_pid"
+    [ -n "${_winenv_xvfb_pid:-}" ] && end_pid "$_winenv_xvfb_pid"
+    [ -n "${_winenv_keeper_pid:-}" ] && end_pid "$_winenv_keeper_pid"
+    [ -n "${_winenv_pulse_pid:-}" ] && end_pid "$_winenv_pulse_pid"
     [ -n "${WINEPREFIX:-}" ] && _winenv_sweep_prefix
     if [ -n "${_winenv_tmp:-}" ] && [ -d "$_winenv_tmp" ]; then
         if [ -n "${MORLETT_WINENV_KEEP_LOGS:-}" ]; then
@@ -401,15 +374,8 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
         _winenv_on_signal() {
             # Bash runs a trap only once its foreground child is done, so the command
             # runs in the background and is ended here (it ignores INT, being a
-            # background job): TERM, a bounded wait, KILL.
-            if [ -n "$_winenv_cmd_pid" ]; then
-                kill -TERM "$_winenv_cmd_pid" 2>/dev/null
-                for _ in $(seq 50); do
-                    _winenv_alive "$_winenv_cmd_pid" || break
-                    sleep 0.1
-                done
-                kill -KILL "$_winenv_cmd_pid" 2>/dev/null
-            fi
+            # background job).
+            [ -z "$_winenv_cmd_pid" ] || end_pid "$_winenv_cmd_pid"
             winenv_stop
             trap - "$1" EXIT
             kill -"$1" $$

@@ -1,30 +1,34 @@
-#!/usr/bin/env python3
-"""Turns a recording of the program's sound into a timeline of the clips that played.
+"""What the program played: one time-stamped recorder of a PulseAudio sink's monitor, and
+the analysis that turns samples into named clips with onsets and durations.
 
-    python3 e2e/analyse.py RECORDING.wav [--clips DIR]
+    python3 -m harness.sound RECORDING.wav [--detail]
 
 prints one line per sound, for example
 
     0.00 s  OnChime          173 ms
     0.71 s  ReleaseChime     127 ms
-    1.20 s  WarningBeep      129 ms
-    1.50 s  OffChime x2       87 ms
 
 A sound is a stretch of signal with no gap of 25 ms or more. Each is named after the
-built-in clip (sound/clips/*.wav), played at 1, 1.5 or 2 times its frequency, whose length
-its strongest tone near its start and its pitch near its end match it best. Standard library only.
+built-in clip (sound/clips/*.wav), played at 1, 1.5 or 2 times its frequency, whose length,
+strongest tone near its start and pitch near its end match it best. Standard library only.
 """
 
 import argparse
+import array
+import bisect
 import math
 import os
 import struct
+import subprocess
 import sys
-import wave
+import threading
+import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-CLIPS_DIR = os.path.join(HERE, "..", "sound", "clips")
-CLIP_NAMES = ("WarningBeep", "ReleaseChime", "OnChime", "OffChime")
+from . import morlett
+from .process import end_process, wait_until
+
+CLIPS_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sound", "clips")
+RATE = 48000  # the test sinks' rate; recordings are taken at it
 
 THRESHOLD = 6.0 / 32768.0
 GAP_MS = 25.0
@@ -168,11 +172,6 @@ def content_of(rate, samples, first, end):
     return out
 
 
-# The clips the program plays and the frequency factors it plays them at.
-PROGRAM_USES = (("WarningBeep", 1.0), ("ReleaseChime", 1.0), ("OnChime", 1.0),
-                ("OnChime", 1.5), ("OnChime", 2.0), ("OffChime", 1.0), ("OffChime", 1.5),
-                ("OffChime", 2.0))
-
 _references = {}
 
 
@@ -180,11 +179,11 @@ def references(clips_dir=CLIPS_DIR):
     """[(name, factor, duration ms, head Hz, tail Hz)] for every clip the program plays."""
     if clips_dir not in _references:
         table = []
-        for name in CLIP_NAMES:
+        for name in morlett.CLIPS:
             rate, samples = read_wav(os.path.join(clips_dir, name + ".wav"))
             found = segments(rate, samples)
             duration, head, tail = features(rate, samples[found[0][0]:found[-1][1]])
-            for use, factor in PROGRAM_USES:
+            for use, factor in morlett.USES:
                 if use == name:
                     table.append((name, factor, duration / factor, head * factor,
                                   tail * factor))
@@ -205,7 +204,7 @@ def classify(duration, head, tail, clips_dir=CLIPS_DIR):
 
 class Sound:
     def __init__(self, at, duration, name, factor, head, tail, peak, span=None):
-        self.at = at              # seconds from the start of the recording
+        self.at = at              # seconds (from the first sample, or wall-clock time)
         self.duration = duration  # ms, without dropouts
         self.span = duration if span is None else span  # ms from its start to its end
         self.name = name
@@ -215,9 +214,7 @@ class Sound:
         self.peak = peak
 
     def label(self):
-        if self.factor == 1.0:
-            return self.name
-        return "%s x%g" % (self.name, self.factor)
+        return morlett.label(self.name, self.factor)
 
     def __repr__(self):
         return "%.3f s %s %.1f ms" % (self.at, self.label(), self.duration)
@@ -236,8 +233,8 @@ WHOLE_CLIP = 0.15
 MAX_PIECES = 4
 
 
-def analyse(path, clips_dir=CLIPS_DIR):
-    rate, samples = read_wav(path)
+def analyse(rate, samples, clips_dir=CLIPS_DIR):
+    """[Sound] of mono samples (floats), their times in seconds from the first sample."""
 
     def measured(first, end, content):
         duration, head, tail = features(rate, content)
@@ -298,8 +295,7 @@ def analyse(path, clips_dir=CLIPS_DIR):
                     break
                 content += pieces[j]["content"]
                 joined = measured(piece["first"], pieces[j]["end"], content)
-                whole = abs(math.log(joined["duration"] / joined["reference"])) < WHOLE_CLIP
-                if whole and joined["score"] < best["score"]:
+                if whole(joined) and joined["score"] < best["score"]:
                     best, used = joined, j - i + 1
         sounds.append(best)
         i += used
@@ -311,6 +307,24 @@ def analyse(path, clips_dir=CLIPS_DIR):
     return result
 
 
+def clip_ms(clip, factor=1.0, clips_dir=CLIPS_DIR):
+    """A clip's length as the analysis measures it in the clip file itself, in ms."""
+    for name, f, duration, _, _ in references(clips_dir):
+        if name == clip and f == factor:
+            return duration
+    raise KeyError(morlett.label(clip, factor))
+
+
+def identify(rate, samples):
+    """The clip name of the first sound in samples, or None."""
+    found = segments(rate, samples)
+    if not found:
+        return None
+    first, end = found[0]
+    duration, head, tail = features(rate, content_of(rate, samples, first, end))
+    return classify(duration, head, tail)[0]
+
+
 def timeline(sounds, origin=None):
     """Lines "0.00 s  OnChime  173 ms", times from the first sound (or from origin)."""
     if not sounds:
@@ -319,13 +333,130 @@ def timeline(sounds, origin=None):
     return ["%6.2f s  %-16s %4.0f ms" % (s.at - zero, s.label(), s.duration) for s in sounds]
 
 
+def _floats(data):
+    scale = 1.0 / 32768.0
+    return [v * scale for v in data]
+
+
+class Recorder:
+    """parec on a sink's monitor, mono 16-bit at RATE, kept in memory. Every block is stamped
+    on arrival; near any moment, the earliest-arriving blocks fix the recording's position on
+    the wall clock (time.time()), so that recordings of different sinks share one time base
+    within a few ms. The position is taken from the blocks around the moment, not once for
+    the whole recording: over a long run the sink's clock drifts from the wall clock, and
+    after a stall under load it delivers in a burst."""
+
+    WINDOW = 10.0  # seconds of stamps either side of a moment
+    LEVEL = THRESHOLD * 32768  # in 16-bit units
+
+    def __init__(self, sink):
+        self.samples = bytearray()
+        self.offset = None  # wall time of sample 0, from every block
+        self.stamps = []    # (arrival, wall time of sample 0 by this block)
+        self.lock = threading.Lock()
+        self.process = subprocess.Popen(
+            ["parec", "--raw", "--latency-msec=10", "--format=s16le", "--rate=%d" % RATE,
+             "--channels=1", "-d", sink + ".monitor"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        fd = self.process.stdout.fileno()
+        while True:
+            chunk = os.read(fd, 8192)
+            if not chunk:
+                return
+            now = time.time()
+            with self.lock:
+                self.samples += chunk
+                start = now - (len(self.samples) // 2) / RATE
+                self.stamps.append((now, start))
+                if self.offset is None or start < self.offset:
+                    self.offset = start
+
+    def offset_near(self, wall):
+        """The wall time of sample 0 as the blocks that arrived near wall place it; the
+        caller holds the lock."""
+        lo = bisect.bisect_left(self.stamps, (wall - self.WINDOW,))
+        hi = bisect.bisect_right(self.stamps, (wall + self.WINDOW,))
+        near = self.stamps[lo:hi]
+        return min(s for _, s in near) if near else self.offset
+
+    def wait_ready(self, timeout=8):
+        """True once the monitor streams (an idle null sink starts in long blocks)."""
+        def streaming():
+            with self.lock:
+                return len(self.samples) > RATE // 5
+        return wait_until(streaming, timeout, 0.05)
+
+    def stop(self):
+        end_process(self.process)
+        self.thread.join(5)
+
+    def _window(self, first, end):
+        """Samples [first, end) as 16-bit values; the caller holds the lock."""
+        data = array.array("h")
+        data.frombytes(bytes(self.samples[first * 2:end * 2]))
+        return data
+
+    def onset_after(self, wall, limit=1.5, arrival=2.0):
+        """Seconds from wall to the first sound within limit after it, or None (nothing, or
+        the sink was not quiet at that moment). Waits up to arrival seconds for the
+        recording to reach wall + limit: a sink stalled under load delivers late."""
+        def arrived():
+            with self.lock:
+                return (self.offset is not None and
+                        self.offset_near(wall) + len(self.samples) / 2 / RATE >= wall + limit)
+        wait_until(arrived, arrival, 0.02)
+        with self.lock:
+            if self.offset is None:
+                return None
+            first = int((wall - self.offset_near(wall)) * RATE)
+            quiet_from = max(0, first - RATE // 50)
+            end = min(len(self.samples) // 2, first + int(limit * RATE))
+            if first < 0 or end <= first:
+                return None
+            data = self._window(quiet_from, end)
+        lead = first - quiet_from
+        if any(abs(v) > self.LEVEL for v in data[:lead]):
+            return None
+        for i in range(lead, len(data)):
+            if abs(data[i]) > self.LEVEL:
+                return (i - lead) / RATE
+        return None
+
+    def sound_after(self, wall, limit):
+        """(onset s after wall, clip name) of the first sound within limit s after wall."""
+        onset = self.onset_after(wall, limit)
+        if onset is None:
+            return None
+        with self.lock:
+            first = int((wall + onset - self.offset_near(wall)) * RATE)
+            data = self._window(first, first + int(0.4 * RATE))
+        name = identify(RATE, _floats(data))
+        return (onset, name) if name else None
+
+    def sounds(self):
+        """[Sound] recorded so far, each at its wall-clock time."""
+        with self.lock:
+            if self.offset is None:
+                return []
+            data = self._window(0, len(self.samples) // 2)
+        found = analyse(RATE, _floats(data))
+        with self.lock:
+            for s in found:
+                s.at += self.offset_near(self.offset + s.at)
+        return found
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("recording")
     parser.add_argument("--clips", default=CLIPS_DIR, help="folder of the reference clips")
     parser.add_argument("--detail", action="store_true", help="show the measured tones too")
     args = parser.parse_args()
-    sounds = analyse(args.recording, args.clips)
+    sounds = analyse(*read_wav(args.recording), clips_dir=args.clips)
     if not sounds:
         print(timeline(sounds)[0])
     for line, s in zip(timeline(sounds), sounds):

@@ -1,0 +1,63 @@
+"""What the harness knows about morlett.exe: its names, texts, menu rows, clips and the
+bytes of its settings file. A new menu row is one more line in MENU."""
+
+from collections import namedtuple
+
+EXE = "morlett.exe"
+SETTINGS_FILE = "morlett.json"
+TOOLTIP = "morlett"
+EXIT_CODE = 0
+SILENT = "/silent"
+MUTEX = "Quenlor_morlett"
+
+# Dialogs: (title, text).
+TITLE = "Morlett"
+ALREADY_RUNNING = "Already running."
+RESTART_TITLE = "Restart required."
+RESTART_QUESTION = "Should Morlett restart right now?"
+SPEED_PROMPT = "Enter the caps lock on warning speed in milliseconds"
+
+# The popup menu, top to bottom: (text, the setting a switch row flips and marks, or None).
+# A new row is one more line here, and its name in the line below the table.
+Row = namedtuple("Row", "index text setting")
+MENU = tuple(Row(index, text, setting) for index, (text, setting) in enumerate((
+    ("&force capslock off", "forceOff"),
+    ("Caps lock warning &speed...", None),
+    ("Run &as admin", "runAsAdmin"),
+    ("e&xit", None),
+)))
+FORCE, SPEED, ADMIN, EXIT = MENU
+SWITCHES = tuple(row for row in MENU if row.setting)
+
+# The built-in clips and the frequency factors the program plays them at.
+WARNING, RELEASE, ON, OFF = "WarningBeep", "ReleaseChime", "OnChime", "OffChime"
+CLIPS = (WARNING, RELEASE, ON, OFF)
+USES = ((WARNING, 1.0), (RELEASE, 1.0), (ON, 1.0), (ON, 1.5), (ON, 2.0), (OFF, 1.0),
+        (OFF, 1.5), (OFF, 2.0))
+
+
+def label(clip, factor=1.0):
+    """How the analysis names a clip played at factor: "OnChime x2"."""
+    return clip if factor == 1.0 else "%s x%g" % (clip, factor)
+
+
+START_CHIME = label(ON)
+GOODBYE_CHIME = label(OFF)
+SWITCHED_ON = label(ON, 2.0)     # force-off switched on
+SWITCHED_OFF = label(OFF, 2.0)
+ADMIN_ON = label(ON, 1.5)        # run-as-admin switched on
+ADMIN_OFF = label(OFF, 1.5)
+
+DEFAULT_BEEPTIME = 3000
+BEEPTIME_FLOOR = 50
+
+
+def settings_file(force_off=0, run_as_admin=0, beeptime=DEFAULT_BEEPTIME):
+    """The bytes the program writes for these values."""
+    return (b'{\r\n  "forceOff"  : %d,\r\n  "runAsAdmin": %d,\r\n  "beeptime"  : %d\r\n}'
+            % (force_off, run_as_admin, beeptime))
+
+
+DEFAULT_FILE = settings_file()
+FORCE_ON_FILE = settings_file(force_off=1)
+FLOOR_FILE = settings_file(beeptime=BEEPTIME_FLOOR)
