@@ -23,7 +23,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 packages=(
     cmake ninja-build make git python3 clang-format
-    g++ clang libclang-rt-14-dev googletest nlohmann-json3-dev
+    g++ clang lld libclang-rt-14-dev googletest nlohmann-json3-dev python3-pytest python3-yaml
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     wine wine64 fonts-wine xvfb xdotool x11-utils
     pulseaudio pulseaudio-utils sox imagemagick
