@@ -23,12 +23,14 @@ endif()
 # GCC's libstdc++ for mingw-w64 keeps its thread_local data (std::call_once's callable among
 # them) in emulated TLS; clang must use the same, or those symbols do not meet.
 set(CMAKE_C_FLAGS_INIT "-femulated-tls")
-set(CMAKE_CXX_FLAGS_INIT
-    "-femulated-tls -nostdinc++ -isystem ${MINGW_GCC_DIR}/include/c++ -isystem ${MINGW_GCC_DIR}/include/c++/${MINGW_TRIPLE} -isystem ${MINGW_GCC_DIR}/include/c++/backward")
+set(CMAKE_CXX_FLAGS_INIT "-femulated-tls")
+set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES ${MINGW_GCC_DIR}/include/c++
+    ${MINGW_GCC_DIR}/include/c++/${MINGW_TRIPLE} ${MINGW_GCC_DIR}/include/c++/backward)
 # Linked by lld, one self-contained exe per target as with GCC, with no link time in the
 # PE header. GCC's driver adds winpthreads (under libstdc++'s threads) for the posix thread
 # model; clang's does not.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -static -L${MINGW_GCC_DIR} -lpthread -Wl,--no-insert-timestamp")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

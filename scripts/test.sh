@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Set-up, build and every test: natively (AddressSanitizer + UndefinedBehaviorSanitizer,
-# then ThreadSanitizer), as real Windows programs under Wine, and the scripts' own checks
-# (set-up into an empty install root, clean-up after an interrupted run).
+# then ThreadSanitizer), as real Windows programs under Wine (built by GCC, and by clang
+# with the libraries' tests), and the scripts' own checks (set-up into an empty install
+# root, clean-up after an interrupted run, the release).
 # Prints one summary line per configuration and exits non-zero on any failure.
 #   scripts/test.sh            everything
 #   scripts/test.sh native     only the named configurations (native, native-tsan, windows,
-#                              soak, scripts)
+#                              windows-clang, soak, scripts)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,12 +14,12 @@ root=$PWD
 configs=("$@")
 # Where the logs go (the scripts' own checks run a second test.sh and keep its logs apart).
 logs=${MORLETT_TEST_LOG_DIR:-build}
-[ ${#configs[@]} -gt 0 ] || configs=(native native-tsan windows soak scripts)
+[ ${#configs[@]} -gt 0 ] || configs=(native native-tsan windows windows-clang soak scripts)
 for c in "${configs[@]}"; do
     case "$c" in
-    native | native-tsan | windows | soak | scripts) ;;
+    native | native-tsan | windows | windows-clang | soak | scripts) ;;
     *)
-        echo "test: unknown configuration '$c' (native, native-tsan, windows, soak, scripts)" >&2
+        echo "test: unknown configuration '$c' (native, native-tsan, windows, windows-clang, soak, scripts)" >&2
         exit 2
         ;;
     esac
@@ -113,6 +114,11 @@ run_config() {
     if [ "$preset" = windows ]; then
         # One environment (Xvfb, wineserver, PulseAudio null sink) for the whole run.
         step bash scripts/winenv.sh run "$root/build/windows" ctest --preset windows -V >"$log" 2>&1
+    elif [ "$preset" = windows-clang ]; then
+        # The same programs from the second compiler: the libraries' tests under Wine (the
+        # end-to-end groups of morlett.exe run in the GCC configuration).
+        step bash scripts/winenv.sh run "$root/build/windows-clang" \
+            ctest --preset windows-clang -E '^e2e_' -V >"$log" 2>&1
     else
         step ctest --preset "$preset" -V >"$log" 2>&1
     fi
