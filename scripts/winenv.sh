@@ -209,9 +209,10 @@ _winenv_server_socket() {
 }
 
 # The prefix is made once per build directory, without a display (so nothing waits for
-# a window manager), and only counts as made once the stamp is written.
+# a window manager), and only counts as made once the stamp is written. A second argument
+# "Y" leaves Wine's windows to the window manager (a prefix for the user's own desktop).
 _winenv_make_prefix() {
-    local dir=$1 reg
+    local dir=$1 managed=${2:-N} reg
     [ -f "$WINEPREFIX/.morlett-prefix-ok" ] && return 0
     _winenv_log "creating the Wine prefix $WINEPREFIX (once, about 15 s)"
     rm -rf "$WINEPREFIX"
@@ -220,7 +221,7 @@ _winenv_make_prefix() {
     # window under the pointer and every window it hides waits 2 s for a WM. No crash
     # dialog: a crashing test prints its backtrace and ends.
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-        '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' "\"Managed\"=\"$managed\"" '' \
         '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' '' \
         '[HKEY_CURRENT_USER\Software\Wine\Drivers]' '"Audio"="pulse"' '' >"$reg"
     if ! (
@@ -292,6 +293,24 @@ _winenv_warm_up() {
         sed 's/^/  /' "$dir/warmup.log" >&2
         return 1
     fi
+}
+
+# The program on the user's own display and sound server (scripts/run.sh): a prefix of
+# the project's own, made once like the tests' prefix but with a window manager's help,
+# Wine's debug output and its Mono/Gecko installers off. Exports WINEPREFIX, WINEDEBUG,
+# WINEDLLOVERRIDES and WINELOADER; the 64-bit loader is then called directly, as
+# "$winenv_loader" (Debian's wine wrapper would warn that the 32-bit one is missing).
+winenv_desktop_prefix() {
+    local logs rc=0
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    winenv_loader=/usr/lib/wine/wine64
+    [ -x "$winenv_loader" ] || winenv_loader=$(command -v wine64 || command -v wine)
+    # Programs the program starts (its relaunch) use the same loader.
+    export WINELOADER=$winenv_loader
+    mkdir -p "$(dirname "$WINEPREFIX")" && logs=$(mktemp -d) || return 1
+    _winenv_make_prefix "$logs" Y || rc=$?
+    rm -rf "$logs"
+    return $rc
 }
 
 winenv_start() {
