@@ -9,6 +9,7 @@
 # The download address of the zip, with "$version" where the version goes. The default is
 # a placeholder, not a real address: set MORLETT_RELEASE_URL to where releases are published.
 # SHA256SUMS is expected beside the zip (Scoop's autoupdate reads the hash from it).
+# shellcheck disable=SC2016 # "$version" is filled in later, by the manifests and Scoop
 MORLETT_RELEASE_URL=${MORLETT_RELEASE_URL:-'https://releases.invalid/PLACEHOLDER-set-MORLETT_RELEASE_URL/v$version/morlett-$version-win-x64.zip'}
 #
 #   scripts/release.sh

@@ -3,7 +3,7 @@
 # per test for scripts/tests/run.sh. Debian's python3 is named by its path: a python3 found
 # first on PATH (pyenv, a virtualenv) does not see Debian's python3-pytest.
 set -u
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/../.." || exit 1
 py=/usr/bin/python3
 [ -x "$py" ] || py=python3
 out=$(mktemp)
