@@ -20,8 +20,9 @@ function(morlett_program_footprint target)
                       "$<$<CONFIG:Release,MinSizeRel>:-s>")
   # A GUI program has no console for the C++ library's verbose terminate handler to print
   # to, and that handler brings the whole symbol demangler (45 KB). The handler it replaces
-  # ends the process with abort() as well, only without the message.
-  if(MINGW)
+  # ends the process with abort() as well, only without the message. (lld, which the clang
+  # build links with, has no --defsym for mingw: that build keeps the library's handler.)
+  if(MINGW AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     target_link_options(${target} PRIVATE
                         "-Wl,--defsym,_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort")
   endif()

@@ -40,8 +40,12 @@ fi
 
 case "$mode" in
 desktop)
-    echo "run: starting $exe under Wine on $DISPLAY; end it with its tray menu's \"exit\" item"
-    exec wine "$exe"
+    # A prefix of our own under build/ (made once), so nothing of Wine's set-up noise or of
+    # ~/.wine is involved.
+    source scripts/winenv.sh
+    winenv_desktop_prefix "$PWD/build/desktop/wineprefix" || exit 1
+    echo "run: morlett.exe runs under Wine on $DISPLAY, its icon in the tray; end it with the icon's menu, \"exit\""
+    exec "$winenv_loader" "$exe"
     ;;
 program)
     echo "run: starting $exe in a private Wine environment; Ctrl-C ends it"

@@ -22,8 +22,8 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(
-    cmake ninja-build make git python3 python3-pytest clang-format
-    g++ clang libclang-rt-14-dev googletest nlohmann-json3-dev
+    cmake ninja-build make git python3 python3-pytest python3-yaml clang-format
+    g++ clang lld libclang-rt-14-dev googletest nlohmann-json3-dev
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     wine wine64 fonts-wine xvfb xdotool x11-utils
     pulseaudio pulseaudio-utils sox imagemagick

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Set-up, build and every test: natively (AddressSanitizer + UndefinedBehaviorSanitizer,
-# then ThreadSanitizer), as real Windows programs under Wine, and the scripts' own checks
-# (set-up into an empty install root, clean-up after an interrupted run).
+# then ThreadSanitizer), as real Windows programs under Wine (built by GCC, and by clang
+# with the libraries' tests), and the scripts' own checks (set-up into an empty install
+# root, clean-up after an interrupted run, the release).
 # Prints one summary line per configuration, counted from the JUnit XML files the runs write
 # (build/junit/CONFIGURATION/), and a total; exits non-zero on any failure.
 #   scripts/test.sh            everything
 #   scripts/test.sh native     only the named configurations (native, native-tsan, windows,
-#                              soak, scripts)
+#                              windows-clang, soak, scripts)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -16,12 +17,12 @@ source scripts/lib.sh
 configs=("$@")
 # Where the logs go (the scripts' own checks run a second test.sh and keep its logs apart).
 logs=${MORLETT_TEST_LOG_DIR:-build}
-[ ${#configs[@]} -gt 0 ] || configs=(native native-tsan windows soak scripts)
+[ ${#configs[@]} -gt 0 ] || configs=(native native-tsan windows windows-clang soak scripts)
 for c in "${configs[@]}"; do
     case "$c" in
-    native | native-tsan | windows | soak | scripts) ;;
+    native | native-tsan | windows | windows-clang | soak | scripts) ;;
     *)
-        echo "test: unknown configuration '$c' (native, native-tsan, windows, soak, scripts)" >&2
+        echo "test: unknown configuration '$c' (native, native-tsan, windows, windows-clang, soak, scripts)" >&2
         exit 2
         ;;
     esac
@@ -121,14 +122,20 @@ run_config() {
     # Each test program leaves its cases in detail/: GoogleTest's through GTEST_OUTPUT (a
     # Windows program reads the folder as a path on Wine's drive Z:), the end-to-end groups'
     # through MORLETT_JUNIT_DIR.
-    local gtest_dir=$junit/detail/ run=()
+    local gtest_dir=$junit/detail/ run=() select=()
     if [ "$preset" = windows ]; then
         gtest_dir=Z:$junit/detail/
         # One environment (Xvfb, wineserver, PulseAudio null sink) for the whole run.
         run=(bash scripts/winenv.sh run "$root/build/windows")
+    elif [ "$preset" = windows-clang ]; then
+        gtest_dir=Z:$junit/detail/
+        # The same programs from the second compiler: the libraries' tests under Wine (the
+        # end-to-end groups of morlett.exe run in the GCC configuration).
+        run=(bash scripts/winenv.sh run "$root/build/windows-clang")
+        select=(-E '^e2e_')
     fi
     step env GTEST_OUTPUT="xml:$gtest_dir" MORLETT_JUNIT_DIR="$junit/detail" "${run[@]}" \
-        ctest --preset "$preset" -V --output-junit "$junit/ctest.xml" >"$log" 2>&1
+        ctest --preset "$preset" "${select[@]}" -V --output-junit "$junit/ctest.xml" >"$log" 2>&1
     rc=$?
     count_results --ctest "$junit/ctest.xml" --detail "$junit/detail"
     finish_config "$preset" "$rc" "$log"

@@ -183,10 +183,11 @@ _winenv_server_socket() {
 }
 
 # The prefix is made once per build directory, without a display (so nothing waits for
-# a window manager), and only counts as made once the stamp is written.
+# a window manager), and only counts as made once the stamp is written. A second argument
+# "Y" leaves Wine's windows to the window manager (a prefix for the user's own desktop).
 _winenv_make_prefix() {
-    local dir=$1 reg
-    [ -f "$WINEPREFIX/.morlett-prefix-ok" ] && return 0
+    local dir=$1 managed=${2:-N} reg
+    [ -f "$WINEPREFIX/.morlett-prefix-2" ] && return 0
     _winenv_log "creating the Wine prefix $WINEPREFIX (once, about 15 s)"
     rm -rf "$WINEPREFIX"
     reg="$dir/prefix.reg"
@@ -194,9 +195,15 @@ _winenv_make_prefix() {
     # window under the pointer and every window it hides waits 2 s for a WM. No crash
     # dialog: a crashing test prints its backtrace and ends.
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-        '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' "\"Managed\"=\"$managed\"" '' \
         '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' '' \
         '[HKEY_CURRENT_USER\Software\Wine\Drivers]' '"Audio"="pulse"' '' >"$reg"
+    # A test prefix paints Wine's tray (in the Menu colour, white by default) mid grey, so
+    # that the black icon of a light taskbar and the white one of a dark taskbar both show
+    # in a screenshot, whichever program made the tray first.
+    if [ "$managed" = N ]; then
+        printf '%s\r\n' '[HKEY_CURRENT_USER\Control Panel\Colors]' '"Menu"="128 128 128"' '' >>"$reg"
+    fi
     if ! (
         _winenv_close_lock
         env -u DISPLAY timeout -k 10 240 wineboot -i &&
@@ -213,7 +220,7 @@ _winenv_make_prefix() {
     if compgen -G '/usr/share/wine/fonts/*.ttf' >/dev/null; then
         cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" || return 1
     fi
-    touch "$WINEPREFIX/.morlett-prefix-ok"
+    touch "$WINEPREFIX/.morlett-prefix-2"
 }
 
 # The persistent server keeps the prefix's state between the test programs of one run.
@@ -265,6 +272,24 @@ _winenv_warm_up() {
         sed 's/^/  /' "$dir/warmup.log" >&2
         return 1
     fi
+}
+
+# The program on the user's own display and sound server (scripts/run.sh): a prefix of
+# the project's own, made once like the tests' prefix but with a window manager's help,
+# Wine's debug output and its Mono/Gecko installers off. Exports WINEPREFIX, WINEDEBUG,
+# WINEDLLOVERRIDES and WINELOADER; the 64-bit loader is then called directly, as
+# "$winenv_loader" (Debian's wine wrapper would warn that the 32-bit one is missing).
+winenv_desktop_prefix() {
+    local logs rc=0
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    winenv_loader=/usr/lib/wine/wine64
+    [ -x "$winenv_loader" ] || winenv_loader=$(command -v wine64 || command -v wine)
+    # Programs the program starts (its relaunch) use the same loader.
+    export WINELOADER=$winenv_loader
+    mkdir -p "$(dirname "$WINEPREFIX")" && logs=$(mktemp -d) || return 1
+    _winenv_make_prefix "$logs" Y || rc=$?
+    rm -rf "$logs"
+    return $rc
 }
 
 winenv_start() {
