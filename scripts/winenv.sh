@@ -183,7 +183,8 @@ _winenv_server_socket() {
 }
 
 # The prefix is made once per build directory, without a display (so nothing waits for
-# a window manager), and only counts as made once the stamp is written. A second argument
+# a window manager), and only counts as made once the stamp is written (whose name changes
+# with what a prefix is made with, so an older prefix is made again once). A second argument
 # "Y" leaves Wine's windows to the window manager (a prefix for the user's own desktop).
 _winenv_make_prefix() {
     local dir=$1 managed=${2:-N} reg
