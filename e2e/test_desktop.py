@@ -38,6 +38,8 @@ IDLE_REOPEN_S = 25
 # With no output at all a real one is looked for about once a second; a new sink is heard
 # within about a second, which a busy machine may stretch.
 BACK_WITHIN_S = 5
+# How long the program is left without any output.
+NO_OUTPUT_S = 3
 TRACE = {"WINEDEBUG": morlett.TRACE_WINEDEBUG}
 
 
@@ -169,10 +171,10 @@ def test_default_switched_while_idle(env, probe, two_sinks, caps_off):
     stopped stream at once; the program is told nothing. Once the idle period has passed the
     device is opened afresh, on the new default, where the next warnings are heard."""
     s, recorders = two_sinks("idle", log=env.work + "/idle.log", environment=TRACE)
-    opens = len(s.program.log_lines(morlett.TRACE_PREFIX + "open"))
+    opens = len(s.program.log_lines(morlett.TRACE_OPEN))
     switched = time.time()
     env.default_sink(SECOND_SINK)
-    assert wait_until(lambda: len(s.program.log_lines(morlett.TRACE_PREFIX + "open")) > opens,
+    assert wait_until(lambda: len(s.program.log_lines(morlett.TRACE_OPEN)) > opens,
                       IDLE_REOPEN_S, 0.5), "the idle device was not opened afresh"
     on_at = time.time()
     probe.caps("on")
@@ -212,5 +214,50 @@ def test_output_in_use_removed_while_warning(env, probe, two_sinks, caps_off):
     first = recorders[env.sink].first_after(ended, removed - ended + HEARD_WITHIN_S, WARNING)
     assert first, "no warning on %s within %.1f s of the removal" % (env.sink, HEARD_WITHIN_S)
     print("  first warning %.2f s after the stream ended" % (first.at - ended))
+    probe.caps("off")
+    exit_through_menu(s)
+
+
+def trace_counts(program):
+    """(plays, device opens) in the program's sound trace so far."""
+    return (len(program.log_lines(morlett.TRACE_PLAY)),
+            len(program.log_lines(morlett.TRACE_OPEN)))
+
+
+def test_no_output_at_all_then_one(env, probe, two_sinks, caps_off):
+    """(d) Every sink goes while warnings repeat, then one comes back. The program goes on
+    without a sound: its trace shows every warning's play and at most about one look for an
+    output a second, never a busy loop; the warnings are heard again soon after the sink
+    returns, and it exits cleanly. PulseAudio ends the stream when no sink is left; what
+    Windows does with no output at all (the audio library's silent fallback) is the same path
+    in the program."""
+    s, recorders = two_sinks("nooutput", log=env.work + "/nooutput.log", environment=TRACE)
+    probe.caps("on")
+    time.sleep(1.0)
+    for sink, r in list(recorders.items()):
+        r.stop()
+        env.remove_sink(sink)
+        del recorders[sink]
+    check(not env.sinks(), "sinks left: %s" % env.sinks())
+    time.sleep(1)
+    # Not the menu: its Escape key, through X, would switch off the Caps Lock that the probe
+    # switched on inside Wine.
+    plays, opens = trace_counts(s.program)
+    time.sleep(NO_OUTPUT_S)
+    plays, opens = (b - a for a, b in zip((plays, opens), trace_counts(s.program)))
+    print("  without an output for %d s: %d plays, %d opens" % (NO_OUTPUT_S, plays, opens))
+    assert s.program.running(), "the program ended without an output"
+    assert plays >= NO_OUTPUT_S, "the warnings stopped without an output: %d plays" % plays
+    assert opens <= NO_OUTPUT_S + 2, "%d opens in %d s without an output" % (opens, NO_OUTPUT_S)
+    back = time.time()
+    env.restore_own_sink()
+    recorders[env.sink] = Recorder(env.sink)
+    check(recorders[env.sink].wait_ready(), "the restored sink's recording did not start")
+    first = recorders[env.sink].first_after(back, BACK_WITHIN_S, WARNING)
+    if not first:
+        print("  heard since: %s" % recorders[env.sink].sounds())
+        print("\n".join(s.program.log_lines(morlett.TRACE_PREFIX)[-12:]))
+    assert first, "no warning within %d s of the sink's return" % BACK_WITHIN_S
+    print("  first warning %.2f s after the sink came back" % (first.at - back))
     probe.caps("off")
     exit_through_menu(s)
