@@ -57,16 +57,8 @@ def exit_through_menu(s):
     assert s.program.wait(15) == morlett.EXIT_CODE, "no clean exit through the menu"
 
 
-def icon_colour(expected, timeout=5):
-    """Waits until the icon's own pixels are all of one colour, grey around them; that colour."""
-    seen = []
-
-    def look():
-        inside, around = tray.icon_look()
-        seen.append((inside, around))
-        return len(inside) == 1 and around == {tray.BACKGROUND} and expected in inside
-    wait_until(look, timeout, 0.3)
-    inside, around = seen[-1]
+def icon_colour(expected):
+    inside, around = tray.wait_icon_colour(expected)
     assert around == {tray.BACKGROUND}, "around the icon: %s" % around
     assert len(inside) == 1, "the icon is not of one colour: %s" % inside
     return next(iter(inside))

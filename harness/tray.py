@@ -107,6 +107,18 @@ def icon_look(window=None):
     return inside, around
 
 
+def wait_icon_colour(colour, timeout=5):
+    """icon_look() once the icon is all of colour with the tray's background around it, or
+    as it last was after timeout seconds."""
+    seen = []
+
+    def look():
+        seen.append(icon_look())
+        return seen[-1] == ({colour}, {BACKGROUND})
+    wait_until(look, timeout, 0.3)
+    return seen[-1]
+
+
 def drop_stale_icons(timeout=5):
     """Rests the pointer on the tray until it shows no icon: Wine drops the icon of a program
     that ended without removing it only then. False when an icon stays (a program runs)."""
