@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one group of end-to-end tests of morlett.exe under Wine (e2e/test_GROUP.py):
-#   e2e/e2e.sh BUILD_DIR GROUP [PYTEST ARGS...]      (GROUP: startup, watcher or menu)
+#   e2e/e2e.sh BUILD_DIR GROUP [PYTEST ARGS...]      (GROUP: startup, watcher, menu, release, desktop)
 #   e2e/e2e.sh build/windows menu -k test_exit       (one test)
 # Inside a running test environment (ctest through scripts/test.sh) it uses that one;
 # otherwise it starts its own for this run. With MORLETT_JUNIT_DIR set, the results go to

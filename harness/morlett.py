@@ -61,3 +61,23 @@ def settings_file(force_off=0, run_as_admin=0, beeptime=DEFAULT_BEEPTIME):
 DEFAULT_FILE = settings_file()
 FORCE_ON_FILE = settings_file(force_off=1)
 FLOOR_FILE = settings_file(beeptime=BEEPTIME_FLOOR)
+
+# The icon: a plain square, black on a light taskbar (and wherever the theme cannot be read),
+# white on a dark one, which the shell marks with THEME_VALUE 0 under THEME_KEY (HKCU). The
+# shell announces a switch with WM_SETTINGCHANGE naming THEME_CHANGE.
+ICON_ON_LIGHT = (0, 0, 0)
+ICON_ON_DARK = (255, 255, 255)
+THEME_KEY = r"Software\Microsoft\Windows\CurrentVersion\Themes\Personalize"
+THEME_VALUE = "SystemUsesLightTheme"
+THEME_CHANGE = "ImmersiveColorSet"
+DARK, LIGHT, NO_THEME = "0", "1", "absent"  # the probe's words for the value
+
+# The sound library's debug trace (OutputDebugStringA, one line each; under Wine seen with
+# TRACE_WINEDEBUG on standard error). After a resume the device is renewed, and the next play
+# opens it afresh.
+TRACE_WINEDEBUG = "+timestamp,+debugstr"
+TRACE_PREFIX = "morlett sound: "
+TRACE_RENEW = TRACE_PREFIX + "renew"
+TRACE_PLAY = TRACE_PREFIX + "play"
+TRACE_OPEN = TRACE_PREFIX + "open"
+TRACE_REOPENED = "device=lost-reopened"

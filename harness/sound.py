@@ -400,15 +400,20 @@ class Recorder:
         data.frombytes(bytes(self.samples[first * 2:end * 2]))
         return data
 
+    def wait_for(self, wall, arrival):
+        """Waits up to arrival seconds for the recording to reach the wall-clock time wall: a
+        sink stalled under load delivers late."""
+        def arrived():
+            with self.lock:
+                return (self.offset is not None and
+                        self.offset_near(wall) + len(self.samples) / 2 / RATE >= wall)
+        return wait_until(arrived, arrival, 0.02)
+
     def onset_after(self, wall, limit=1.5, arrival=2.0):
         """Seconds from wall to the first sound within limit after it, or None (nothing, or
         the sink was not quiet at that moment). Waits up to arrival seconds for the
         recording to reach wall + limit: a sink stalled under load delivers late."""
-        def arrived():
-            with self.lock:
-                return (self.offset is not None and
-                        self.offset_near(wall) + len(self.samples) / 2 / RATE >= wall + limit)
-        wait_until(arrived, arrival, 0.02)
+        self.wait_for(wall + limit, arrival)
         with self.lock:
             if self.offset is None:
                 return None
@@ -436,6 +441,17 @@ class Recorder:
             data = self._window(first, first + int(0.4 * RATE))
         name = identify(RATE, _floats(data))
         return (onset, name) if name else None
+
+    def first_after(self, wall, limit, name=None, arrival=2.0):
+        """The first Sound (named name, when given) that starts between wall and limit seconds
+        later, or None. Unlike onset_after, the sink need not be quiet at wall: a sound that
+        was playing then is passed over. Waits up to arrival seconds for the recording to
+        reach wall + limit."""
+        self.wait_for(wall + limit, arrival)
+        for s in self.sounds():
+            if wall <= s.at <= wall + limit and (name is None or s.name == name):
+                return s
+        return None
 
     def sounds(self):
         """[Sound] recorded so far, each at its wall-clock time."""

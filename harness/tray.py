@@ -15,6 +15,14 @@ TRAY_TITLE = "^Wine System Tray$"
 # centres stand this far above the window's bottom edge.
 ICON_SIZE = 24
 ICON_ABOVE_BOTTOM = 14
+# The tray's background in the test prefix (scripts/winenv.sh paints it mid grey, so that a
+# black and a white icon both show).
+BACKGROUND = (128, 128, 128)
+# Wine draws an icon 16 pixels square in its 24-pixel cell, centred on icon_centre(): pixels up
+# to ICON_INSIDE from the centre are the icon's own, those ICON_AROUND away (on each side) the
+# tray's background between the icon and the tray's frame.
+ICON_INSIDE = 5
+ICON_AROUND = 9
 # The menu: its rows, all of one height, between a thin frame at the top and bottom.
 MENU_FRAME = 3
 # A check mark: at least MARK_PIXELS pixels in the columns MARK_COLUMNS of its row that differ
@@ -81,6 +89,46 @@ def click_icon(button):
     xdotool("mousemove", x, y)
     time.sleep(0.1)
     xdotool("click", button)
+
+
+def icon_look(window=None):
+    """(the colours of the icon's own pixels, the colours around it) in a screenshot of the
+    tray showing one icon: each a set of (r, g, b)."""
+    window = window or tray_window()
+    check(window, "no tray window is shown")
+    g = geometry(window)
+    check(g, "the tray window has no geometry")
+    cx, cy = (c - o for c, o in zip(icon_centre(window), g[:2]))
+    pixels = window_pixels(window)
+    inside = {pixels.get((x, y)) for x in range(cx - ICON_INSIDE, cx + ICON_INSIDE + 1)
+              for y in range(cy - ICON_INSIDE, cy + ICON_INSIDE + 1)}
+    around = {pixels.get((cx + dx, cy + dy)) for dx, dy in
+              ((-ICON_AROUND, 0), (ICON_AROUND, 0), (0, -ICON_AROUND), (0, ICON_AROUND))}
+    return inside, around
+
+
+def wait_icon_colour(colour, timeout=5):
+    """icon_look() once the icon is all of colour with the tray's background around it, or
+    as it last was after timeout seconds."""
+    seen = []
+
+    def look():
+        seen.append(icon_look())
+        return seen[-1] == ({colour}, {BACKGROUND})
+    wait_until(look, timeout, 0.3)
+    return seen[-1]
+
+
+def drop_stale_icons(timeout=5):
+    """Rests the pointer on the tray until it shows no icon: Wine drops the icon of a program
+    that ended without removing it only then. False when an icon stays (a program runs)."""
+    def gone():
+        if not tray_window(0):
+            return True
+        point_at_icon(0)
+        move_away()
+        return False
+    return wait_until(gone, timeout, 0.3)
 
 
 def _menus():

@@ -12,6 +12,19 @@ from . import morlett
 from .process import Failure, LineReader, check, end_process, end_pid, processes_of, wait_until
 
 
+PULSE_KILL_STREAM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sound",
+                                 "tests", "pulse_kill_stream.py")
+# What scripts/winenv.sh gives its own sink beyond the name.
+OWN_SINK_DESCRIPTION = "Morlett_test_sink"
+
+
+def pactl(*args):
+    """pactl's output; a failure is a Failure."""
+    out = subprocess.run(["pactl"] + list(args), capture_output=True, text=True, timeout=10)
+    check(out.returncode == 0, "pactl %s: %s" % (" ".join(args), out.stderr.strip()))
+    return out.stdout
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -33,6 +46,7 @@ class Environment:
         self.work = os.path.join(self.build, work)
         os.makedirs(self.work, exist_ok=True)
         self.modules = []
+        self.keeper = None
 
     def folder(self, name):
         """A fresh, empty folder of the work folder."""
@@ -41,19 +55,80 @@ class Environment:
         os.makedirs(path)
         return path
 
+    def _load_sink(self, name, description=None):
+        args = ["load-module", "module-null-sink", "sink_name=" + name, "rate=48000",
+                "channels=2"]
+        if description:
+            args.append("sink_properties=device.description=" + description)
+        return pactl(*args).strip()
+
     def add_sink(self, name):
-        """A further 48 kHz null sink, unloaded again by close()."""
-        out = subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=" + name,
-                              "rate=48000", "channels=2"], capture_output=True, text=True,
-                             timeout=10)
-        check(out.returncode == 0, "no sink %s: %s" % (name, out.stderr))
-        self.modules.append(out.stdout.strip())
+        """A further 48 kHz null sink, unloaded again by close(). The default source is fixed
+        to the own sink's monitor: otherwise it follows the default sink, and PulseAudio 16
+        moves every recording with it, even one that named its sink's monitor."""
+        self.modules.append(self._load_sink(name))
+        pactl("set-default-source", self.sink + ".monitor")
         return name
+
+    def sinks(self):
+        """The names of the sinks there are."""
+        return [line.split("\t")[1] for line in pactl("list", "short", "sinks").splitlines()
+                if "\t" in line]
+
+    def default_sink(self, name=None):
+        """Makes name the default output, or reads the default when name is None."""
+        if name is None:
+            return pactl("get-default-sink").strip()
+        pactl("set-default-sink", name)
+        return name
+
+    def remove_sink(self, name):
+        """Unloads the null sink name. Streams playing on it move to another sink, or end
+        when there is none; a recorder of its monitor would move too, so end those first."""
+        for line in pactl("list", "short", "modules").splitlines():
+            fields = line.split("\t")
+            if (len(fields) >= 3 and fields[1] == "module-null-sink" and
+                    ("sink_name=" + name) in fields[2].split()):
+                pactl("unload-module", fields[0])
+                if fields[0] in self.modules:
+                    self.modules.remove(fields[0])
+                return
+        raise Failure("no sink %s to remove" % name)
+
+    def streams(self):
+        """The indexes of the streams playing into any sink (the programs' outputs)."""
+        return [int(line.split("\t")[0])
+                for line in pactl("list", "short", "sink-inputs").splitlines() if line.strip()]
+
+    def end_stream(self, index):
+        """Ends a playing stream under its program, as Windows ends the audio connection of
+        an output that is unplugged."""
+        out = subprocess.run(["python3", PULSE_KILL_STREAM, str(index)], capture_output=True,
+                             text=True, timeout=30)
+        check(out.returncode == 0, "stream %d not ended: %s" % (index, out.stderr.strip()))
+
+    def restore_own_sink(self):
+        """Brings the environment's own sink back as scripts/winenv.sh made it, the default
+        output again, after a test removed it. Its keeper recorder ended with it: a new one,
+        ended by close(), keeps the sink's monitor streaming in short blocks, so that later
+        recordings start at once."""
+        if self.sink not in self.sinks():
+            self._load_sink(self.sink, OWN_SINK_DESCRIPTION)
+            if self.keeper:
+                end_process(self.keeper)
+            self.keeper = subprocess.Popen(
+                ["parec", "--latency-msec=10", "--raw", "-d", self.sink + ".monitor"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                start_new_session=True)
+        self.default_sink(self.sink)
 
     def close(self):
         for module in self.modules:
             subprocess.run(["pactl", "unload-module", module], capture_output=True, timeout=10)
         self.modules = []
+        if self.keeper:
+            end_process(self.keeper)
+            self.keeper = None
 
     def tool_run(self, *args):
         """The benchmark tool's answer to one command, inside Wine."""
@@ -147,6 +222,26 @@ class Probe:
         self.click(title, button)
         self.wait_gone(title, ms)
 
+    def theme(self, value=None):
+        """The taskbar's theme value (morlett.DARK, LIGHT or NO_THEME) set through the registry
+        API, or read when value is None."""
+        if value is None:
+            return self.ask("theme")
+        answer = self.ask("theme " + value)
+        check(answer == "set", "theme value not set to %s: %s" % (value, answer))
+        return value
+
+    def broadcast_theme(self):
+        """Tells every top-level window, as the shell does, that the colour theme changed."""
+        answer = self.ask("broadcast-theme")
+        check(answer == "sent", "theme change not sent: %s" % answer)
+
+    def resume(self, which="both"):
+        """Tells every top-level window that the machine resumed from sleep: "automatic",
+        "suspend" (the one sent once a user is seen) or both in the system's order."""
+        answer = self.ask("resume" if which == "both" else "resume " + which)
+        check(answer == "sent", "resume not sent: %s" % answer)
+
     def instance_held(self):
         return self.ask("mutex " + morlett.MUTEX) == "exists"
 
@@ -171,10 +266,11 @@ class Probe:
 class Program:
     """A Windows program (morlett.exe unless exe names another) copied into a fresh folder
     of its own (or started again from folder) under Wine; settings, when given, is written beside it
-    first and prepare(folder) runs before the start; sink sets PULSE_SINK."""
+    first and prepare(folder) runs before the start; sink sets PULSE_SINK; with log, Wine's
+    debug output (standard error) goes to that file."""
 
     def __init__(self, env, name, args=(), exe=None, settings=None, prepare=None, cwd=None,
-                 environment=None, sink=None, folder=None):
+                 environment=None, sink=None, folder=None, log=None):
         self.env, self.name = env, name
         self.folder = folder or env.folder(name)
         self.exe = os.path.join(self.folder, os.path.basename(exe or env.exe))
@@ -189,10 +285,16 @@ class Program:
         if sink:
             variables["PULSE_SINK"] = sink
         self.launched = time.time()
-        self.process = subprocess.Popen(["wine", self.exe] + list(args), cwd=cwd or self.folder,
-                                        env=variables, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                        start_new_session=True)
+        self.log = log
+        errors = open(log, "wb") if log else subprocess.DEVNULL
+        try:
+            self.process = subprocess.Popen(["wine", self.exe] + list(args),
+                                            cwd=cwd or self.folder, env=variables,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=errors, start_new_session=True)
+        finally:
+            if log:
+                errors.close()
         self.pid = self.process.pid
 
     @property
@@ -205,6 +307,13 @@ class Program:
             return None
         with open(self.settings_path, "rb") as f:
             return f.read()
+
+    def log_lines(self, containing=""):
+        """The lines of the log (see log=) that contain the text, so far."""
+        check(self.log, "%s was started without a log" % self.name)
+        with open(self.log, "rb") as f:
+            text = f.read().decode("utf-8", "replace")
+        return [line for line in text.splitlines() if containing in line]
 
     def wait(self, timeout):
         """The exit code, or None when it still runs after timeout seconds."""

@@ -96,3 +96,19 @@ def test_sounds_are_placed_on_the_wall_clock():
     assert [s.name for s in found] == [morlett.WARNING]
     assert found[0].at == pytest.approx(501.0, abs=0.01)
     assert rec.sound_after(500.5, 1.0)[1] == morlett.WARNING
+
+
+@pytest.mark.parametrize("at, limit, name, want", [
+    (500.5, 1.0, None, 501.0),               # the first sound after the moment
+    (501.05, 1.5, None, 502.0),              # one playing at the moment is passed over
+    (501.05, 1.5, morlett.WARNING, 502.0),
+    (500.5, 1.0, morlett.RELEASE, None),     # none of that name
+    (501.05, 0.5, None, None),               # nothing begins within the limit
+], ids=["after", "busy at the moment", "by name", "other name", "beyond the limit"])
+def test_first_sound_after_a_moment(at, limit, name, want):
+    beep = [int(v * 32767) for v in clip(morlett.WARNING)]
+    second = [0] * (RATE - len(beep))
+    rec = FakeRecorder([0] * RATE + beep + second + beep + [0] * RATE, offset=500.0,
+                       stamps=[(500.0 + t, 500.0) for t in range(4)])
+    found = rec.first_after(at, limit, name, arrival=0)
+    assert (found.at if found else None) == (pytest.approx(want, abs=0.01) if want else None)
