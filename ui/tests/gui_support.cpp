@@ -176,6 +176,29 @@ int TypeText(const std::string& text) {
     return XdoTool("type -- " + ShellQuote(text));
 }
 
+unsigned long XWindowOf(void* window) {
+    HWND top = GetAncestor(static_cast<HWND>(window), GA_ROOT);
+    return top ? static_cast<unsigned long>(
+                     reinterpret_cast<ULONG_PTR>(GetPropW(top, L"__wine_x11_whole_window")))
+               : 0;
+}
+
+std::string WithXFocus(void* window, const std::string& input, int timeoutMs) {
+    const std::string noFocus = std::to_string(kNoXFocus);
+    const unsigned long xWindow = XWindowOf(window);
+    if (!xWindow) return "echo 'no X window to give the focus to'; exit " + noFocus;
+    // Each round asks once and looks again 0.1 s later.
+    const std::string rounds = std::to_string(timeoutMs / 100 + 1);
+    std::string script = "w=" + std::to_string(xWindow) + " n=0\n";
+    script += "until [ \"$(xdotool getwindowfocus 2>/dev/null)\" = \"$w\" ]; do\n";
+    script += "  [ $n -lt " + rounds + " ] || { echo \"the X focus never came to $w\"; exit " +
+              noFocus + "; }\n";
+    script += "  [ $n -gt 0 ] || echo \"X focus on $(xdotool getwindowfocus 2>&1), moved to $w\"\n";
+    script += "  xdotool windowfocus \"$w\" 2>/dev/null; n=$((n + 1)); sleep 0.1\n";
+    script += "done\n";
+    return script + input;
+}
+
 bool Screenshot(const std::string& hostPath) {
     return RunHost("import -window root " + ShellQuote("png:" + hostPath), 30000) == 0;
 }
@@ -254,6 +277,10 @@ BOOL CALLBACK DismissWindow(HWND window, LPARAM) {
 
 } // namespace
 
+void DismissWindows() {
+    EnumWindows(DismissWindow, 0);
+}
+
 Watchdog::Watchdog(int seconds, const char* what) : state_(new State) {
     State* state = state_;
     std::string label = what ? what : "GUI test";
@@ -266,7 +293,7 @@ Watchdog::Watchdog(int seconds, const char* what) : state_(new State) {
         std::fprintf(stderr, "watchdog: %s still running after %d s; dismissing its windows\n",
                      label.c_str(), seconds);
         std::fflush(stderr);
-        EnumWindows(DismissWindow, 0);
+        DismissWindows();
         EventQueueWake();
         if (state->done.wait_for(lock, std::chrono::seconds(15),
                                  [state] { return state->finished; }))

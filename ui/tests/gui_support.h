@@ -54,6 +54,23 @@ int PressKeys(const std::string& keys);
 // Types text into the focused window.
 int TypeText(const std::string& text);
 
+// The X window Wine shows a window's top-level window in; 0 when it has none.
+unsigned long XWindowOf(void* window);
+
+// The exit code of a WithXFocus command that sent nothing: the window never had the X focus.
+constexpr int kNoXFocus = 75;
+
+// A host command line that runs input (xdotool keys or text) once the X keyboard focus is on
+// the X window of window's top-level window. Keys from xdotool reach only the X window with
+// the focus, and with no window manager (Wine's Managed=N) only Wine's own focus request puts
+// it there; on a loaded machine that request can come to nothing, leaving the window in the
+// foreground for Windows and the X focus on the root window, so that every key goes to
+// whatever lies under the pointer. The command therefore asks for the focus as a window
+// manager would (xdotool windowfocus) until the X server reports it on the window, for up to
+// timeoutMs, and when it never gets there sends nothing and exits kNoXFocus. It writes a line
+// to its output whenever it had to move the focus.
+std::string WithXFocus(void* window, const std::string& input, int timeoutMs = 5000);
+
 // Saves a PNG of the whole screen at a host path; true on success.
 bool Screenshot(const std::string& hostPath);
 
@@ -71,6 +88,10 @@ struct ScreenRect {
 };
 ScreenRect WindowRect(void* window);
 ScreenRect ClientRectOnScreen(void* window);
+
+// Dismisses this process's popup menus (Escape) and dialogs (cancel, else no) and posts
+// WM_CLOSE to its other visible windows; the watchdog's way out of a hang.
+void DismissWindows();
 
 // Ends a test that hangs. When seconds pass before it is destroyed, it reports the test as
 // failed, dismisses this process's popup menus and dialogs, posts WM_CLOSE to its visible

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -155,22 +155,69 @@ TEST(Requesters, MessageBoxDisablesTheOtherWindowsMeanwhile) {
 
 namespace {
 
+// How long one requester may wait for its answer before it is dismissed and its case fails:
+// far more than a loaded machine needs, and little enough that one lost answer leaves the
+// later cases their time before the watchdog.
+constexpr ULONGLONG kAnswerLimitMs = 15000;
+
+// The host commands that answered one requester.
+struct Answer {
+    std::optional<gui::HostCommand> command;
+    ULONGLONG endedAt = 0; // when the current command was first seen ended
+    int attempts = 0;
+    std::string log; // what the commands wrote: where the X focus had been
+};
+
 // Waits inside the requester's loop until its window is up and in the foreground, then runs
-// the host command (xdotool) made for it. Wine may report the foreground a moment before
-// the X server moves the keyboard focus, so the input waits a little, and is sent once more
-// when the requester is still up seconds later (its first input was lost).
-void AnswerWhenShown(std::optional<gui::HostCommand>* answer, const wchar_t* cls,
-                     const wchar_t* title, std::function<std::string(HWND)> input) {
-    auto sentAt = std::make_shared<ULONGLONG>(0);
+// the host command (xdotool) made for it with the X focus on the requester. The input is sent
+// again when the requester is still up 3 s after the last attempt ended, or as soon as an
+// attempt could not get the focus. A requester still up after kAnswerLimitMs is dismissed and
+// the case fails on its own.
+void AnswerWhenShown(Answer* answer, const wchar_t* cls, const wchar_t* title,
+                     std::function<std::string(HWND)> input) {
+    answer->command.reset();
+    answer->endedAt = 0;
+    answer->attempts = 0;
+    answer->log.clear();
+    const ULONGLONG start = GetTickCount64();
     WhileBlocked([=] {
         HWND window = FindWindowW(cls, title);
+        const ULONGLONG now = GetTickCount64();
+        if (window && now - start > kAnswerLimitMs) {
+            ADD_FAILURE() << "no answer reached the requester within " << kAnswerLimitMs
+                          << " ms after " << answer->attempts << " attempt(s)";
+            gui::DismissWindows();
+            return true;
+        }
         if (!window || !IsWindowVisible(window) || GetForegroundWindow() != window) return false;
-        if (*sentAt && GetTickCount64() - *sentAt < 3000) return false;
-        *sentAt = GetTickCount64();
-        answer->reset(); // the earlier attempt has long ended
-        answer->emplace("sleep 0.3; " + input(window));
+        if (answer->command) {
+            if (!answer->command->Finished()) return false;
+            if (answer->command->Wait(0) != gui::kNoXFocus) {
+                if (!answer->endedAt) answer->endedAt = now;
+                if (now - answer->endedAt < 3000) return false;
+            }
+            answer->log += answer->command->Output();
+            answer->command.reset(); // ended: nothing to wait for
+            answer->endedAt = 0;
+        }
+        ++answer->attempts;
+        answer->command.emplace(gui::WithXFocus(window, "sleep 0.1; " + input(window)));
         return false; // until the requester is gone and the step with it
     });
+}
+
+// Ends the answering of one requester, and tells what it took when that was more than one
+// plain attempt.
+void FinishAnswer(Answer* answer) {
+    StopBlockedStep();
+    if (answer->command) {
+        (void)answer->command->Wait(10000);
+        answer->log += answer->command->Output();
+    }
+    if (answer->attempts > 1 || !answer->log.empty())
+        std::fprintf(stderr, "requester answered after %d attempt(s)\n%s", answer->attempts,
+                     answer->log.c_str());
+    answer->command.reset();
 }
 
 // Where the close box of a window's caption is.
@@ -187,9 +234,10 @@ POINT CloseBox(HWND window) {
 }
 
 TEST(Requesters, AnsweredWithRealKeysAndClicks) {
-    gui::Watchdog dog(90, "requesters");
+    // A last resort: each requester has a limit of its own.
+    gui::Watchdog dog(150, "requesters");
     if (!gui::CanDriveDisplay()) GTEST_SKIP() << "no display to drive";
-    std::optional<gui::HostCommand> answer;
+    Answer answer;
 
     struct Box {
         const char* keys;
@@ -200,8 +248,7 @@ TEST(Requesters, AnsweredWithRealKeysAndClicks) {
         AnswerWhenShown(&answer, L"#32770", L"Restart required.", [&](HWND) { return b.keys; });
         EXPECT_EQ(MessageBoxShow(u"Restart required.", u"Should Morlett restart right now?", 4),
                   b.result);
-        StopBlockedStep();
-        answer.reset();
+        FinishAnswer(&answer);
     }
 
     struct Dialog {
@@ -232,8 +279,7 @@ TEST(Requesters, AnsweredWithRealKeysAndClicks) {
             std::u16string(InputDialogShow(u"Morlett", u"Enter a number", d.defaultText, d.flags)),
             d.result);
         EXPECT_EQ(mask != 0, (d.flags & INPUT_PASSWORD) != 0);
-        StopBlockedStep();
-        answer.reset();
+        FinishAnswer(&answer);
     }
 }
 

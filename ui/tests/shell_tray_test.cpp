@@ -237,8 +237,7 @@ TEST(TrayIcon, RealClicksMenuAndTaskbarRestart) {
     WhileBlocked([&] {
         HWND popup = FindWindowW(L"#32768", nullptr);
         if (!popup || !IsWindowVisible(popup)) return false;
-        escape.emplace("eval $(xdotool getmouselocation --shell); "
-                       "xdotool windowfocus $WINDOW; xdotool key Escape");
+        escape.emplace(gui::WithXFocus(popup, "xdotool key Escape"));
         return true;
     });
     ASSERT_EQ(gui::XdoTool("mousemove " + At(icon)), 0);

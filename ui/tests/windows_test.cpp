@@ -351,8 +351,8 @@ TEST_F(Windows, RealMouseAndKeyboardInput) {
     // Keyboard: Tab and Shift+Tab go through WaitEvent's accelerators.
     SetFocus(edit1);
     Settle();
-    auto pressWhileWaiting = [](const char* keys) {
-        gui::HostCommand command = gui::XdoToolAsync(std::string("key ") + keys);
+    auto pressWhileWaiting = [window](const char* keys) {
+        gui::HostCommand command(gui::WithXFocus(window, std::string("xdotool key ") + keys));
         std::vector<int64_t> results;
         for (int i = 0; i < 300 && !command.Finished(); ++i) results.push_back(WaitEvent(20));
         for (int i = 0; i < 10; ++i) results.push_back(WaitEvent(20));
