@@ -6,10 +6,15 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import time
 
 from . import morlett
 from .process import Failure, LineReader, check, end_process, end_pid, processes_of, wait_until
+
+
+KILL_STREAM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sound", "tests",
+                           "pulse_kill_stream.py")
 
 
 def windows_path(path):
@@ -33,6 +38,7 @@ class Environment:
         self.work = os.path.join(self.build, work)
         os.makedirs(self.work, exist_ok=True)
         self.modules = []
+        self.sink_modules = {}  # sink name: module
 
     def folder(self, name):
         """A fresh, empty folder of the work folder."""
@@ -48,12 +54,44 @@ class Environment:
                              timeout=10)
         check(out.returncode == 0, "no sink %s: %s" % (name, out.stderr))
         self.modules.append(out.stdout.strip())
+        self.sink_modules[name] = out.stdout.strip()
         return name
+
+    def remove_sink(self, name):
+        """Unloads a sink that add_sink() loaded: PulseAudio moves what still plays on it
+        (and what records its monitor) elsewhere."""
+        module = self.sink_modules.pop(name)
+        self.modules.remove(module)
+        subprocess.run(["pactl", "unload-module", module], capture_output=True, timeout=10)
+
+    def set_default_sink(self, name):
+        """PulseAudio moves the streams that were not opened on a sink by name to it."""
+        out = subprocess.run(["pactl", "set-default-sink", name], capture_output=True,
+                             text=True, timeout=10)
+        check(out.returncode == 0, "no default sink %s: %s" % (name, out.stderr))
+
+    def streams_on(self, name):
+        """The indexes of the playing streams (sink inputs) on the sink name."""
+        sinks = subprocess.run(["pactl", "list", "short", "sinks"], capture_output=True,
+                               text=True, timeout=10).stdout
+        index = [line.split()[0] for line in sinks.splitlines() if line.split()[1:2] == [name]]
+        inputs = subprocess.run(["pactl", "list", "short", "sink-inputs"], capture_output=True,
+                                text=True, timeout=10).stdout
+        return [int(line.split()[0]) for line in inputs.splitlines()
+                if index and line.split()[1:2] == index]
+
+    def end_stream(self, index):
+        """Ends a playing stream under its program, as Windows does to the audio connection
+        of an output that was unplugged."""
+        out = subprocess.run([sys.executable, KILL_STREAM, str(index)], capture_output=True,
+                             text=True, timeout=30)
+        check(out.returncode == 0, "stream %d not ended: %s" % (index, out.stderr))
 
     def close(self):
         for module in self.modules:
             subprocess.run(["pactl", "unload-module", module], capture_output=True, timeout=10)
         self.modules = []
+        self.sink_modules = {}
 
     def tool_run(self, *args):
         """The benchmark tool's answer to one command, inside Wine."""
