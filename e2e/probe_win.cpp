@@ -19,6 +19,13 @@
 //   elevated                     "1" or "0": the token's elevation
 //   mutex NAME                   "exists" or "none"
 //   wait-gone TITLE MS           "gone N" once no visible window has the title, else "there"
+//   theme                        the taskbar's theme value: "0", "1", "absent" or "other"
+//   theme 0|1|absent             sets (or deletes) that value: "set", or "error N"
+//   broadcast-theme              tells every top-level window the colour theme changed, as the
+//                                shell does: "sent" or "error N"
+//   resume [automatic|suspend]   tells every top-level window the machine resumed from sleep,
+//                                both notifications in the system's order unless one is named:
+//                                "sent" or "error N"
 #include <windows.h>
 
 #include <cstdio>
@@ -119,6 +126,49 @@ std::wstring WithoutAmpersands(std::wstring text) {
     for (wchar_t c : text)
         if (c != L'&') out += c;
     return out;
+}
+
+// Where the shell keeps whether the taskbar is light (1) or dark (0).
+const wchar_t kPersonalizeKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+const wchar_t kTaskbarThemeValue[] = L"SystemUsesLightTheme";
+
+std::string ReadTheme() {
+    DWORD type = 0, value = 0, size = sizeof value;
+    LSTATUS read = RegGetValueW(HKEY_CURRENT_USER, kPersonalizeKey, kTaskbarThemeValue, RRF_RT_ANY,
+                                &type, &value, &size);
+    if (read == ERROR_FILE_NOT_FOUND) return "absent";
+    if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value || value > 1)
+        return "other";
+    return std::to_string(value);
+}
+
+std::string WriteTheme(const std::string& want) {
+    HKEY key = nullptr;
+    LSTATUS result = RegCreateKeyExW(HKEY_CURRENT_USER, kPersonalizeKey, 0, nullptr, 0,
+                                     KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (result != ERROR_SUCCESS) return "error " + std::to_string(result);
+    if (want == "absent") {
+        result = RegDeleteValueW(key, kTaskbarThemeValue);
+        if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+    } else {
+        DWORD value = want == "1" ? 1 : 0;
+        result = RegSetValueExW(key, kTaskbarThemeValue, 0, REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&value), sizeof value);
+    }
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? "set" : "error " + std::to_string(result);
+}
+
+// Sends to every top-level window, hidden ones too, and waits (bounded) until each took it.
+std::string Broadcast(UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR answer = 0;
+    SetLastError(0);
+    if (!SendMessageTimeoutW(HWND_BROADCAST, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000,
+                             &answer) &&
+        GetLastError() != 0)
+        return "error " + std::to_string(GetLastError());
+    return "sent";
 }
 
 std::string Run(const std::vector<std::string>& args) {
@@ -236,6 +286,23 @@ std::string Run(const std::vector<std::string>& args) {
         if (!mutex) return "none";
         CloseHandle(mutex);
         return "exists";
+    }
+    if (command == "theme" && args.size() == 1) return ReadTheme();
+    if (command == "theme" && args.size() == 2 &&
+        (args[1] == "0" || args[1] == "1" || args[1] == "absent"))
+        return WriteTheme(args[1]);
+    if (command == "broadcast-theme")
+        return Broadcast(WM_SETTINGCHANGE, 0, LPARAM(L"ImmersiveColorSet"));
+    if (command == "resume" && args.size() <= 2) {
+        // Windows sends the automatic resume first and, once a user is seen, the other one.
+        std::string which = args.size() == 2 ? args[1] : "both";
+        bool automatic = which == "automatic" || which == "both";
+        bool suspend = which == "suspend" || which == "both";
+        if (!automatic && !suspend) return "unknown command";
+        std::string out = "sent";
+        if (automatic) out = Broadcast(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+        if (suspend && out == "sent") out = Broadcast(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+        return out;
     }
     return "unknown command";
 }
