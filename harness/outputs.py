@@ -19,6 +19,7 @@ class Outputs:
         self.recordings = {n: [] for n in names}  # name: [(from, until or None, Recorder)]
         self.present = set()
         self.changes = []  # (time, default sink from then on, what happened)
+        env.fix_default_source()
         for n in names:
             self.load(n)
         self.default = None

@@ -70,6 +70,15 @@ class Environment:
                              text=True, timeout=10)
         check(out.returncode == 0, "no default sink %s: %s" % (name, out.stderr))
 
+    def fix_default_source(self):
+        """Makes the environment's own sink's monitor the default source by name. Until a
+        default source is set, PulseAudio takes the default sink's monitor for it, and
+        moves every recording to the new default sink's monitor when the default sink
+        changes, whatever monitor it was started on."""
+        out = subprocess.run(["pactl", "set-default-source", self.sink + ".monitor"],
+                             capture_output=True, text=True, timeout=10)
+        check(out.returncode == 0, "no default source: %s" % out.stderr)
+
     def streams_on(self, name):
         """The indexes of the playing streams (sink inputs) on the sink name."""
         sinks = subprocess.run(["pactl", "list", "short", "sinks"], capture_output=True,

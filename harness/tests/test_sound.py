@@ -109,3 +109,4 @@ def test_an_early_start_needs_silence_before_it():
     rec = FakeRecorder(QUIET + blip + gap + LOUD, offset=100.0)
     start = 100.0 + (len(QUIET) + len(blip) + len(gap)) / RATE
     assert rec.onset_after(start + 0.003, limit=0.5, arrival=0) is None
+
