@@ -184,6 +184,7 @@ def measure_latency(env, probe, progress, warm, cold, idle_wait):
         # One toggle unmeasured: the references open their device on the first play, and
         # every program's first play pays for loading code and buffers once.
         toggle("priming")
+        time.sleep(0.6)  # its release chime over, as after every warm toggle
         for i in range(warm):
             toggle("warm")
             time.sleep(0.6)
