@@ -21,7 +21,8 @@ import sys
 import time
 
 from harness import morlett, tray
-from harness.process import wait_until
+from harness.outputs import Outputs
+from harness.process import check, wait_until
 from harness.sound import Recorder
 from harness.wine import Environment, Probe, Program
 
@@ -183,6 +184,7 @@ def measure_latency(env, probe, progress, warm, cold, idle_wait):
         # One toggle unmeasured: the references open their device on the first play, and
         # every program's first play pays for loading code and buffers once.
         toggle("priming")
+        time.sleep(0.6)  # its release chime over, as after every warm toggle
         for i in range(warm):
             toggle("warm")
             time.sleep(0.6)
@@ -203,6 +205,53 @@ def measure_latency(env, probe, progress, warm, cold, idle_wait):
     for m in missed_at:
         log("missed: %s" % m)
     return results, misses
+
+
+OUTPUT_BEEPTIME = 500  # warnings repeat this often while the outputs change
+OUTPUT_LIMIT = 1.5     # a warning later than this on the new output counts as not heard
+
+
+def measure_outputs(env, probe, progress, switches):
+    """Caps Lock held on, a warning every 500 ms; the default output switched to the other
+    of two sinks, and the output in use removed (its stream ended under the program, the
+    sink unloaded) and loaded again, switches times each, alternating. Each time: from the
+    change to the first sound on the new default's recording."""
+    progress.step("output changes: %d switches and %d removals while warnings repeat"
+                  % (switches, switches))
+    probe.caps("off")
+    outputs = Outputs(env, ("bench_out_a", "bench_out_b"))
+    program = None
+    found = {"switched": [], "removed": []}
+    lost = {"switched": 0, "removed": 0}
+    try:
+        program = start(env, "out-morlett", args=[morlett.SILENT],
+                        settings='{"beeptime": %d}' % OUTPUT_BEEPTIME)
+        program.wait_pid(15)
+        time.sleep(3)  # the release chime over
+        probe.caps("on")
+        time.sleep(2)
+        for i in range(2 * switches):
+            kind = "switched" if i % 2 == 0 else "removed"
+            at, name = outputs.switch() if kind == "switched" else outputs.remove()
+            onset = outputs.recorder_at(name, at, at).onset_after(at, limit=OUTPUT_LIMIT)
+            if onset is None:
+                lost[kind] += 1
+            else:
+                found[kind].append(onset)
+            progress.note("%s to %s: %s" % (kind, name, "nothing within %.1f s" % OUTPUT_LIMIT
+                                            if onset is None else "%.0f ms" % (1000 * onset)))
+            if kind == "removed":
+                time.sleep(0.5)
+                outputs.restore()
+            # A phase of the warnings' cycle of its own for the next change.
+            time.sleep(1.0 + (i % 5) * OUTPUT_BEEPTIME / 5000.0)
+        check(program.pids(), "the program is gone")
+    finally:
+        probe.caps("off")
+        if program:
+            program.end()
+        outputs.close()
+    return {"samples": found, "not heard": lost}
 
 
 def measure_idle(env, progress, seconds, settle):
@@ -306,6 +355,15 @@ def table(r):
                 rows.append(("latency %s %s (ms)" % (kind, label), "%.1f" % m,
                              "%.1f" % p, "ref_poll", "%.2f" % ratio(m, p), "<= 1.10",
                              "self %.2f" % ratio(p2, p)))
+    outputs = r.get("outputs")
+    if outputs:
+        for kind in ("switched", "removed"):
+            got = outputs["samples"][kind]
+            rows.append(("output %s: first sound on the new one, median (ms)" % kind,
+                         "%.0f" % (1000 * quantile(got, 0.5)), "", "", "", "<= 1500",
+                         "worst %.0f ms of %d; %d not heard within 1.5 s"
+                         % (1000 * max(got or [float("nan")]), len(got),
+                            outputs["not heard"][kind])))
     idle = r.get("idle")
     if idle:
         m, p, s = (idle[n]["core_percent"] for n in ("morlett", "ref_poll", "ref_sleep"))
@@ -372,14 +430,20 @@ def main():
     parser.add_argument("--idle", type=int, default=60)
     parser.add_argument("--warnings", type=int, default=1000)
     parser.add_argument("--starts", type=int, default=5)
-    parser.add_argument("--idle-wait", type=float, default=13.0,
-                        help="seconds without sound before a cold toggle (device stopped)")
-    parser.add_argument("--only", nargs="*", help="sizes startup latency idle memory json")
+    parser.add_argument("--idle-wait", type=float, default=16.5,
+                        help="seconds without sound before a cold toggle: the device closes "
+                        "10-14 s after the last sound")
+    parser.add_argument("--switches", type=int, default=10,
+                        help="output changes of each kind (default switched, output removed)")
+    parser.add_argument("--only", nargs="*",
+                        help="sizes startup latency outputs idle memory json")
     args = parser.parse_args()
-    only = set(args.only or ["sizes", "startup", "latency", "idle", "memory", "json"])
+    only = set(args.only or ["sizes", "startup", "latency", "outputs", "idle", "memory",
+                             "json"])
     env = Environment(args.build, "bench-work")
     estimates = [("sizes", 5), ("startup", args.starts * 6), ("latency", 8 + args.warm * 1.8 +
-                 args.cold * (args.idle_wait + 1.8)), ("idle", args.idle + 20),
+                 args.cold * (args.idle_wait + 1.8)), ("outputs", 15 + args.switches * 8),
+                 ("idle", args.idle + 20),
                  ("memory", args.warnings * 0.05 + 15), ("json", 20)]
     progress = Progress([e for e in estimates if e[0] in only])
     result = {"machine": machine(), "started": time.strftime("%Y-%m-%d %H:%M:%S"),
@@ -394,6 +458,8 @@ def main():
             samples, misses = measure_latency(env, probe, progress, args.warm, args.cold,
                                               args.idle_wait)
             result["latency"] = {"samples": samples, "misses": misses}
+        if "outputs" in only:
+            result["outputs"] = measure_outputs(env, probe, progress, args.switches)
         if "idle" in only:
             result["idle"] = measure_idle(env, progress, args.idle, 15)
         if "memory" in only:

@@ -6,6 +6,7 @@
     sound     one time-stamped recorder of a sink and the analysis of what it recorded
     tray      the tray icon and its popup menu through xdotool
     soak      the soak's pieces: drive, sample, write the samples, judge them
+    outputs   two recorded sinks as audio outputs that are switched, removed and loaded again
     results   test results read from JUnit XML files (for scripts/test.sh)
 
 The end-to-end tests (e2e/test_*.py), the soak and fault runs, the benchmark driver and the

@@ -1,5 +1,6 @@
-"""The soak's pieces: drive the program with random Caps Lock periods and menu actions while
-sampling its memory, write the samples, and judge them."""
+"""The soak's pieces: drive the program with random Caps Lock periods, menu actions and
+desktop events (audio outputs switched, removed and loaded again; the taskbar's theme
+flipped) while sampling its memory, write the samples, and judge them."""
 
 import time
 from collections import namedtuple
@@ -13,6 +14,7 @@ SPEEDS = (200, 300, 500, 800, 1200)
 MENU_GAP_S = (10, 30)  # random pause between two menu actions
 PERIOD_S = (0.02, 3.0)  # random length of an on-period and of an off-period
 ANSWER_S = 2  # a menu action must be answered (menu, dialog, file) within this
+EVENT_GAP_S = (5, 12)  # random pause between two desktop events
 
 
 class Run:
@@ -23,6 +25,7 @@ class Run:
         self.periods = []
         self.menu_times = []  # how long each menu action took
         self.menu_ends = []   # when each was done (its chime may still be on its way)
+        self.events = []      # (when, what) of the desktop events
 
 
 def sample(env, began):
@@ -49,20 +52,50 @@ def set_speed(probe, program, beeptime):
           "the speed was not saved within %d s" % ANSWER_S)
 
 
-def drive(env, probe, program, minutes, rng, beeptime):
-    """Random on- and off-periods, a menu action now and then (force-off or the speed), and
-    a memory sample about 60 times a run (at least 10 s apart), for minutes."""
+def flip_theme(probe, theme):
+    """The taskbar's theme value set to theme (0 dark, 1 light) and the change broadcast."""
+    answer = probe.ask("theme %d" % theme)
+    check(answer == "set", "the theme value was not set: %s" % answer)
+    answer = probe.ask("broadcast-theme")
+    check(answer == "sent", "the theme change was not broadcast: %s" % answer)
+
+
+def desktop_event(probe, outputs, rng, theme):
+    """One of: the default output switched, the output in use removed, a removed output
+    loaded again, the theme flipped. (what happened, the theme now)."""
+    choice = rng.random()
+    if outputs and choice < 0.7:
+        if len(outputs.present) < 2:
+            return "loaded %s again" % outputs.restore(), theme
+        if choice < 0.4:
+            return "default switched to %s" % outputs.switch()[1], theme
+        return "removed the output in use, now on %s" % outputs.remove()[1], theme
+    flip_theme(probe, 1 - theme)
+    return "theme %d broadcast" % (1 - theme), 1 - theme
+
+
+def drive(env, probe, program, minutes, rng, beeptime, outputs=None):
+    """Random on- and off-periods, a menu action now and then (force-off or the speed), a
+    desktop event more often (outputs when given, the theme), and a memory sample about
+    60 times a run (at least 10 s apart), for minutes."""
     run = Run()
     force_off = False
+    theme = 1
     began = time.time()
     end = began + minutes * 60
-    next_sample, next_menu = began + 5, began + 20
+    next_sample, next_menu, next_event = began + 5, began + 20, began + 8
     time.sleep(2)
     while time.time() < end:
         now = time.time()
         if now >= next_sample:
             run.samples.append(sample(env, began))
             next_sample = now + max(10, minutes)
+        if now >= next_event:
+            what, theme = desktop_event(probe, outputs, rng, theme)
+            run.events.append((now, what))
+            next_event = time.time() + rng.uniform(*EVENT_GAP_S)
+            time.sleep(0.3)
+            continue
         if now >= next_menu:
             if rng.random() < 0.5:
                 force_off = toggle_force_off(program, force_off)
@@ -135,11 +168,29 @@ def periods_to_check(periods, menu_ends):
     return chosen
 
 
-def missed_warnings(recorder, periods):
-    """[(period, what was heard instead)] of the periods without a warning."""
+# After an output change one warning may be lost while the program opens the new default:
+# an on-period that starts this soon after a change is judged by its second warning.
+AFTER_OUTPUT_S = 1.5
+
+
+def missed_warnings(recorder, periods, outputs=None):
+    """[(period, what was heard instead)] of the periods without a warning. With outputs,
+    each period is heard on the sink that was the default when it began."""
     missed = []
     for p in periods:
-        heard = recorder.sound_after(p.on, min(p.off - p.on, 1.0))
+        listen = min(p.off - p.on, 1.0)
+        where = recorder
+        if outputs:
+            name, since = outputs.default_at(p.on)
+            if p.on - since < AFTER_OUTPUT_S:
+                if p.off - p.on < p.beeptime / 1000.0 + AFTER_RELEASE_S:
+                    continue  # too short for a second warning
+                listen = min(p.off - p.on, p.beeptime / 1000.0 + 1.0)
+            where = outputs.recorder_at(name, p.on, p.on + listen)
+            if where is None:
+                missed.append((p, "no recording of %s" % name))
+                continue
+        heard = where.sound_after(p.on, listen)
         if not heard or heard[1] != morlett.WARNING:
             missed.append((p, heard))
     return missed

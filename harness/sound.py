@@ -409,26 +409,34 @@ class Recorder:
                         self.offset_near(wall) + len(self.samples) / 2 / RATE >= wall)
         return wait_until(arrived, arrival, 0.02)
 
+    # PulseAudio's null sink renders ahead of real time, and a stream that starts rewrites
+    # what was rendered ahead: its first samples can land a few ms before the moment that
+    # caused them (seen 1-4 ms). A sound that starts that little before the moment, out of
+    # silence, is the one that followed it.
+    EARLY = 0.015
+    QUIET = 0.02  # silence needed before a sound for the sink to count as quiet
+
     def onset_after(self, wall, limit=1.5, arrival=2.0):
-        """Seconds from wall to the first sound within limit after it, or None (nothing, or
-        the sink was not quiet at that moment). Waits up to arrival seconds for the
-        recording to reach wall + limit: a sink stalled under load delivers late."""
+        """Seconds from wall to the first sound within limit after it (down to -EARLY: see
+        there), or None (nothing, or the sink was not quiet at that moment). Waits up to
+        arrival seconds for the recording to reach wall + limit: a sink stalled under load
+        delivers late."""
         self.wait_for(wall + limit, arrival)
         with self.lock:
             if self.offset is None:
                 return None
             first = int((wall - self.offset_near(wall)) * RATE)
-            quiet_from = max(0, first - RATE // 50)
+            earliest = first - int(self.EARLY * RATE)
+            quiet_from = max(0, earliest - int(self.QUIET * RATE))
             end = min(len(self.samples) // 2, first + int(limit * RATE))
             if first < 0 or end <= first:
                 return None
             data = self._window(quiet_from, end)
-        lead = first - quiet_from
-        if any(abs(v) > self.LEVEL for v in data[:lead]):
-            return None
-        for i in range(lead, len(data)):
-            if abs(data[i]) > self.LEVEL:
-                return (i - lead) / RATE
+        for i, v in enumerate(data):
+            if abs(v) > self.LEVEL:
+                at = quiet_from + i
+                # Sound before the earliest accepted start: the sink was busy.
+                return None if at < earliest else (at - first) / RATE
         return None
 
     def sound_after(self, wall, limit):

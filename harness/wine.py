@@ -100,6 +100,14 @@ class Environment:
         return [int(line.split("\t")[0])
                 for line in pactl("list", "short", "sink-inputs").splitlines() if line.strip()]
 
+    def streams_on(self, name):
+        """The indexes of the streams playing into the sink name."""
+        sinks = [line.split("\t") for line in pactl("list", "short", "sinks").splitlines()]
+        index = [fields[0] for fields in sinks if fields[1:2] == [name]]
+        return [int(fields[0]) for fields in
+                (line.split("\t") for line in pactl("list", "short", "sink-inputs").splitlines())
+                if index and fields[1:2] == index]
+
     def end_stream(self, index):
         """Ends a playing stream under its program, as Windows ends the audio connection of
         an output that is unplugged."""

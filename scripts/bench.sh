@@ -10,7 +10,8 @@
 #
 # Knobs (environment): BENCH_WARM (20), BENCH_COLD (20) toggles; BENCH_IDLE (60) seconds of
 # idle CPU; BENCH_WARNINGS (1000); BENCH_STARTS (5) start-ups of each program;
-# BENCH_ONLY ("sizes startup latency idle memory json", any subset);
+# BENCH_ONLY ("sizes startup latency outputs idle memory json", any subset);
+# BENCH_SWITCHES (10) output changes of each kind;
 # MORLETT_BENCH_BUILD (build/bench-windows) and MORLETT_BENCH_NATIVE (build/bench-native)
 # are the build directories; BENCH_OUT (benchmarks) the result folder.
 set -uo pipefail
@@ -50,7 +51,7 @@ python3 bench/sizemap.py "$build/app/morlett.exe.map" --json "$out/sizemap.json"
 
 args=(--build "$build" --native "$native" --out "$out" --warm "${BENCH_WARM:-20}"
     --cold "${BENCH_COLD:-20}" --idle "${BENCH_IDLE:-60}" --warnings "${BENCH_WARNINGS:-1000}"
-    --starts "${BENCH_STARTS:-5}")
+    --starts "${BENCH_STARTS:-5}" --switches "${BENCH_SWITCHES:-10}")
 # shellcheck disable=SC2206
 [ -n "${BENCH_ONLY:-}" ] && args+=(--only $BENCH_ONLY)
 bash scripts/winenv.sh run "$build" python3 bench/bench.py "${args[@]}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Robustness runs of morlett.exe under Wine: the soak (random Caps Lock toggles, menu
-# switches, speed changes; memory and handles flat; a warning for every long on-period,
-# e2e/test_soak.py) and the fault runs (no audio device, read-only settings folder, broken
+# switches, speed changes, the default audio output switched between two sinks, the output
+# in use removed and loaded again, the taskbar's theme flipped; memory and handles flat; a
+# warning for every long on-period on the default output, e2e/test_soak.py) and the fault runs (no audio device, read-only settings folder, broken
 # settings files, a save cut short, the tray coming back after the shell restarts,
 # e2e/test_faults.py). Writes benchmarks/soak.csv and benchmarks/soak-memory.png.
 #

@@ -2,7 +2,9 @@
 
 import pytest
 
-from harness.soak import Period, Sample, growth, periods_to_check
+from harness import morlett
+from harness.outputs import Outputs
+from harness.soak import Period, Sample, growth, missed_warnings, periods_to_check
 
 
 def samples(values):
@@ -46,3 +48,56 @@ def test_periods_that_must_bring_a_warning():
         Period(50.0, 51.5, 500, False),   # a menu action's chime just before
     ]
     assert periods_to_check(periods, menu_ends=[49.0]) == [periods[0], periods[4]]
+
+
+class Heard:
+    """A recording that holds sounds at given wall times."""
+
+    def __init__(self, *sounds):
+        self.sounds = sounds  # (wall time, clip name)
+
+    def sound_after(self, wall, limit):
+        for at, name in self.sounds:
+            if wall <= at <= wall + limit:
+                return at - wall, name
+        return None
+
+
+def outputs(changes, recordings):
+    """Two outputs whose history is given: changes [(time, default sink)], recordings
+    {sink: [(from, until, Heard)]}."""
+    o = Outputs.__new__(Outputs)
+    o.changes = [(at, name, "") for at, name in changes]
+    o.recordings = recordings
+    return o
+
+
+W = morlett.WARNING
+CHANGES = [(0.0, "a"), (50.0, "b")]
+BOTH = {"a": [(0.0, None, Heard((10.05, W), (52.6, W)))],
+        "b": [(0.0, None, Heard((20.05, W), (51.05, W), (51.6, W), (60.05, W)))]}
+
+
+@pytest.mark.parametrize("period, recordings, missed", [
+    (Period(10.0, 11.0, 500, False), BOTH, False),       # on a, its default then
+    (Period(20.0, 21.0, 500, False), BOTH, True),        # heard on b while a was the default
+    (Period(60.0, 61.0, 500, False), BOTH, False),       # on b after the switch
+    (Period(51.0, 52.0, 500, False), BOTH, False),       # right after it, first warning heard
+    (Period(50.5, 52.5, 1200, False), {"a": BOTH["a"], "b": [(0.0, None, Heard((51.75, W)))]},
+     False),                                             # right after it: first one lost
+    (Period(52.5, 54.5, 1200, False), {"a": BOTH["a"], "b": [(0.0, None, Heard((53.75, W)))]},
+     True),                                              # later: none may be lost
+    (Period(52.5, 53.8, 500, False), BOTH, True),        # played on the old one
+    (Period(60.0, 61.0, 500, False), {"a": BOTH["a"], "b": [(0.0, 55.0, BOTH["b"][0][2])]},
+     True),                                              # b's recording had stopped
+], ids=["default a", "wrong sink", "default b", "after a change", "one lost in the change",
+        "one lost later", "old sink", "no recording"])
+def test_warnings_are_heard_on_the_default_output(period, recordings, missed):
+    got = missed_warnings(None, [period], outputs(CHANGES, recordings))
+    assert bool(got) == missed
+
+
+def test_a_short_period_right_after_a_change_is_not_judged():
+    # Too short for a second warning: the first may be lost while the output is reopened.
+    period = Period(50.5, 51.0, 500, False)
+    assert missed_warnings(None, [period], outputs(CHANGES, BOTH)) == []

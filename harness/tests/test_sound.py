@@ -30,9 +30,13 @@ LOUD = [1000, -1000] * (RATE // 10)
     (100.5, 1.5, 0.5),     # sound 0.5 s after the moment
     (100.99, 1.5, 0.01),
     (101.05, 1.5, None),   # the moment itself inside the sound: the sink was busy
+    (101.003, 1.5, -0.003),  # out of silence a few ms before: the sink rendered ahead
+    (101.012, 1.5, -0.012),
+    (101.02, 1.5, None),   # too long before to have followed the moment
     (99.0, 1.5, None),     # before the recording
     (100.2, 0.5, None),    # nothing within the limit
-], ids=["after", "just after", "inside", "before the recording", "beyond the limit"])
+], ids=["after", "just after", "inside", "3 ms early", "12 ms early", "20 ms early",
+        "before the recording", "beyond the limit"])
 def test_onset_after_a_moment(at, limit, want):
     rec = FakeRecorder(QUIET + LOUD, offset=100.0)
     got = rec.onset_after(at, limit=limit, arrival=0)
@@ -112,3 +116,13 @@ def test_first_sound_after_a_moment(at, limit, name, want):
                        stamps=[(500.0 + t, 500.0) for t in range(4)])
     found = rec.first_after(at, limit, name, arrival=0)
     assert (found.at if found else None) == (pytest.approx(want, abs=0.01) if want else None)
+
+
+def test_an_early_start_needs_silence_before_it():
+    # A sound that ended just before an early start: the sink was not quiet, as before.
+    blip = [1000] * (RATE // 200)  # 5 ms
+    gap = [0] * (RATE // 100)      # 10 ms
+    rec = FakeRecorder(QUIET + blip + gap + LOUD, offset=100.0)
+    start = 100.0 + (len(QUIET) + len(blip) + len(gap)) / RATE
+    assert rec.onset_after(start + 0.003, limit=0.5, arrival=0) is None
+
