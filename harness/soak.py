@@ -54,10 +54,8 @@ def set_speed(probe, program, beeptime):
 
 def flip_theme(probe, theme):
     """The taskbar's theme value set to theme (0 dark, 1 light) and the change broadcast."""
-    answer = probe.ask("theme %d" % theme)
-    check(answer == "set", "the theme value was not set: %s" % answer)
-    answer = probe.ask("broadcast-theme")
-    check(answer == "sent", "the theme change was not broadcast: %s" % answer)
+    probe.theme(str(theme))
+    probe.broadcast_theme()
 
 
 def desktop_event(probe, outputs, rng, theme):
