@@ -19,6 +19,8 @@
 //   elevated                     "1" or "0": the token's elevation
 //   mutex NAME                   "exists" or "none"
 //   wait-gone TITLE MS           "gone N" once no visible window has the title, else "there"
+//   x-window TITLE               "x-window N": the X window Wine made for the largest visible
+//                                window titled TITLE (keys go where the X focus is), or "none"
 //   theme                        the taskbar's theme value: "0", "1", "absent" or "other"
 //   theme 0|1|absent             sets (or deletes) that value: "set", or "error N"
 //   broadcast-theme              tells every top-level window the colour theme changed, as the
@@ -229,6 +231,20 @@ std::string Run(const std::vector<std::string>& args) {
                     return "set";
                 }
         return "not-found";
+    }
+    if (command == "x-window" && args.size() == 2) {
+        HWND largest = nullptr;
+        LONG largestArea = -1;
+        for (HWND window : WindowsTitled(Wide(args[1]))) {
+            RECT r{};
+            GetWindowRect(window, &r);
+            LONG area = (r.right - r.left) * (r.bottom - r.top);
+            if (area > largestArea) largest = window, largestArea = area;
+        }
+        auto x = largest
+                     ? reinterpret_cast<ULONG_PTR>(GetPropW(largest, L"__wine_x11_whole_window"))
+                     : 0;
+        return x ? "x-window " + std::to_string(x) : "none";
     }
     if (command == "wait-gone" && args.size() == 3) {
         LONGLONG start = NowMs(), limit = std::stoll(args[2]);

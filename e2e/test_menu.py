@@ -76,12 +76,11 @@ def enter_speed(probe, s, text, expect, first=False, typed=False):
         assert str(morlett.DEFAULT_BEEPTIME) in box[1], "the dialog starts with %s" % box[1]
     time.sleep(0.3)
     if text is None:
-        tray.xdotool("key", "Escape")
+        tray.keys_to(probe, morlett.TITLE, ("key", "Escape"))
     elif typed:
         # The caret stands after the current value: erase it, type, Enter.
-        tray.xdotool("key", "--repeat", "8", "BackSpace")
-        tray.xdotool("type", "--delay", "30", text)
-        tray.xdotool("key", "Return")
+        tray.keys_to(probe, morlett.TITLE, ("key", "--repeat", "8", "BackSpace"),
+                     ("type", "--delay", "30", text), ("key", "Return"))
     else:
         probe.set_text(morlett.TITLE, text)
         probe.click(morlett.TITLE, "OK")

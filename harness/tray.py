@@ -40,6 +40,26 @@ def xdotool(*args, timeout=10):
     return result.stdout.strip()
 
 
+def focus(window, timeout=5.0):
+    """Gives the X window the X focus, as a window manager would, and waits until the X server
+    says it has it. Wine may make a dialog the foreground window while the X focus stays on
+    the root (its request comes too late for the server), and real keys then go nowhere."""
+    def focused():
+        if xdotool("getwindowfocus") == str(window):
+            return True
+        xdotool("windowfocus", window)
+        return False
+    check(wait_until(focused, timeout, 0.1), "the X focus never came to window %s" % window)
+
+
+def keys_to(probe, title, *commands):
+    """Real keys for the window titled title: each command is one xdotool call ("key",
+    "Return"), sent once that window has the X focus."""
+    focus(probe.x_window(title))
+    for command in commands:
+        xdotool(*command)
+
+
 def geometry(window):
     """(x, y, width, height) of an X window, or None."""
     text = xdotool("getwindowgeometry", window)

@@ -221,6 +221,12 @@ class Probe:
     def set_text(self, title, text):
         check(self.ask('set-text "%s" "%s"' % (title, text)) == "set", "no edit field in %r" % title)
 
+    def x_window(self, title):
+        """The X window of the largest visible window titled title (what keys must reach)."""
+        answer = self.ask('x-window "%s"' % title)
+        check(answer.startswith("x-window "), "no X window for %r: %s" % (title, answer))
+        return answer.split()[1]
+
     def wait_gone(self, title, ms=5000):
         check(self.ask('wait-gone "%s" %d' % (title, ms)).startswith("gone"),
               "%r stayed open" % title)

@@ -47,9 +47,8 @@ def main():
             tray.choose(morlett.SPEED, 1)
             check(probe.wait_window(morlett.TITLE, 8), "no speed dialog")
             time.sleep(0.3)
-            tray.xdotool("key", "--repeat", "8", "BackSpace")
-            tray.xdotool("type", "--delay", "40", SPEED)
-            tray.xdotool("key", "Return")
+            tray.keys_to(probe, morlett.TITLE, ("key", "--repeat", "8", "BackSpace"),
+                         ("type", "--delay", "40", SPEED), ("key", "Return"))
             probe.wait_gone(morlett.TITLE)
             time.sleep(0.6)
 

@@ -29,16 +29,6 @@ constexpr wchar_t kPersonalize[] =
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 
-// Whether the shell itself knows the icon (past the tray library and its test switch):
-// modifying a missing icon fails.
-bool ShellHasIcon(HWND window, uint32_t shellId) {
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = window;
-    data.uID = shellId;
-    return Shell_NotifyIconW(NIM_MODIFY, &data);
-}
-
 // Sends a notification to every top-level window of the thread, as the system and the shell
 // do to every top-level window there is; Wine's own programs are spared it. From the thread
 // itself, its windows take it before the call returns.

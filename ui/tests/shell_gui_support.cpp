@@ -31,6 +31,14 @@ bool TrayIconCentre(POINT* centre) {
     return cell > 0;
 }
 
+bool ShellHasIcon(HWND window, uint32_t shellId) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = window;
+    data.uID = shellId;
+    return Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
 // A tooltip shows once per visit, so the pointer leaves and comes back for every try.
 std::u16string ShownTooltip(POINT icon) {
     std::u16string shown;

@@ -21,6 +21,10 @@ std::string At(POINT p);
 // The centre of the first icon in Wine's tray window; false when there is no tray window.
 bool TrayIconCentre(POINT* centre);
 
+// Whether the shell itself knows the icon (past the tray library and its test switch):
+// modifying a missing icon fails.
+bool ShellHasIcon(HWND window, uint32_t shellId);
+
 // The text of the tooltip Wine's tray shows when the pointer comes to rest on the icon;
 // empty when none showed.
 std::u16string ShownTooltip(POINT icon);

@@ -37,15 +37,6 @@ intptr_t Property(HWND window, uint32_t shellId) {
     return reinterpret_cast<intptr_t>(GetPropW(window, name.c_str()));
 }
 
-// Whether the shell still knows the icon: modifying a missing icon fails.
-bool ShellHasIcon(HWND window, uint32_t shellId) {
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = window;
-    data.uID = shellId;
-    return Shell_NotifyIconW(NIM_MODIFY, &data);
-}
-
 TEST(TrayIcon, ShellIdsPropertiesAndFailures) {
     HWND window = PlainWindow();
     ASSERT_NE(window, nullptr);
